@@ -1,0 +1,16 @@
+// Where the companion installer is installed, from its machine-wide registry setting.
+#pragma once
+
+#include "pathtext/text.h"
+
+// HKEY_LOCAL_MACHINE\<InstallerKey>, value <InstallDirectoryValue>.
+extern const AnsiString InstallerKey;
+extern const AnsiString InstallDirectoryValue;
+
+// The text of value under HKEY_LOCAL_MACHINE\key, read with KEY_READ; empty when the key cannot be
+// opened or the value is absent or empty. Throws ERegistryException when the value is not text.
+AnsiString ReadMachineString(const AnsiString& key, const AnsiString& valueName);
+
+// The installation directory without one trailing backslash; empty when the setting is absent.
+// Throws ERegistryException as ReadMachineString does.
+AnsiString GetInstallDirectory();

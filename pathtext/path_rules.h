@@ -1,0 +1,19 @@
+// Pure text rules for Windows paths. Positions are 1-based and lengths count UTF-16 code units.
+#pragma once
+
+#include <cstddef>
+
+#include "pathtext/text.h"
+
+// Drops one trailing backslash, if there is one. A forward slash is not a delimiter here.
+UnicodeString ExcludeTrailingPathDelimiter(const UnicodeString& text);
+
+// Position of the last code unit of text that occurs in delimiters (NUL never counts); 0 when none does.
+std::size_t LastDelimiter(const UnicodeString& delimiters, const UnicodeString& text);
+
+// Whether the code unit at position occurs in delimiters. False out of range and on surrogate halves.
+bool IsDelimiter(const UnicodeString& delimiters, const UnicodeString& text, std::size_t position);
+
+// The directory part of path: a backslash ending it is dropped, except after a drive colon or another
+// backslash, where it is kept ("C:\X.exe" gives "C:\"). Empty when path has no backslash or colon.
+UnicodeString ExtractFileDir(const UnicodeString& path);

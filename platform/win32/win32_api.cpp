@@ -1,0 +1,112 @@
+// The Windows implementation of the platform layer: each function forwards to the system call of the
+// same name. The portable constants in win32_api.h are checked against <windows.h> here.
+#include "platform/win32_api.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+namespace platform {
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
+static_assert(KeyRead == KEY_READ && KeyAllAccess == KEY_ALL_ACCESS);
+static_assert(RegNone == REG_NONE && RegSz == REG_SZ && RegExpandSz == REG_EXPAND_SZ && RegBinary == REG_BINARY &&
+              RegDword == REG_DWORD && RegMultiSz == REG_MULTI_SZ);
+static_assert(ErrorSuccess == ERROR_SUCCESS && ErrorFileNotFound == ERROR_FILE_NOT_FOUND &&
+              ErrorPathNotFound == ERROR_PATH_NOT_FOUND && ErrorAccessDenied == ERROR_ACCESS_DENIED &&
+              ErrorSharingViolation == ERROR_SHARING_VIOLATION && ErrorInvalidName == ERROR_INVALID_NAME &&
+              ErrorMoreData == ERROR_MORE_DATA);
+static_assert(InvalidFileAttributes == INVALID_FILE_ATTRIBUTES && FileAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY);
+static_assert(SwShowNormal == SW_SHOWNORMAL);
+
+HKEY ToHkey(RegistryKeyHandle key) { return reinterpret_cast<HKEY>(key); }
+const wchar_t* ToWchar(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+
+// Touching a removable drive without media (a stale A:\ or an ejected USB stick in the setting) makes
+// Windows show a modal "There is no disk in the drive" box unless critical errors are failed. The thread
+// error mode is used, not SetErrorMode: the process mode is inherited by the installer we start.
+class CriticalErrorBoxesSuppressed {
+ public:
+  CriticalErrorBoxesSuppressed() { suppressed_ = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_) != FALSE; }
+  ~CriticalErrorBoxesSuppressed() {
+    if (!suppressed_) return;
+    DWORD error = ::GetLastError();  // restoring the mode must not hide the probe's own error
+    SetThreadErrorMode(previous_, nullptr);
+    SetLastError(error);
+  }
+  CriticalErrorBoxesSuppressed(const CriticalErrorBoxesSuppressed&) = delete;
+  CriticalErrorBoxesSuppressed& operator=(const CriticalErrorBoxesSuppressed&) = delete;
+
+ private:
+  DWORD previous_ = 0;
+  bool suppressed_ = false;
+};
+
+}  // namespace
+
+Status RegOpenKeyExW(RegistryKeyHandle base, const char16_t* subKey, Dword access, RegistryKeyHandle* result) {
+  HKEY opened = nullptr;
+  LSTATUS status = ::RegOpenKeyExW(ToHkey(base), ToWchar(subKey), 0, access, &opened);
+  if (status == ERROR_SUCCESS) *result = reinterpret_cast<RegistryKeyHandle>(opened);
+  return status;
+}
+
+Status RegCreateKeyExW(RegistryKeyHandle base, const char16_t* subKey, Dword access, RegistryKeyHandle* result) {
+  HKEY created = nullptr;
+  LSTATUS status = ::RegCreateKeyExW(ToHkey(base), ToWchar(subKey), 0, nullptr, REG_OPTION_NON_VOLATILE, access,
+                                     nullptr, &created, nullptr);
+  if (status == ERROR_SUCCESS) *result = reinterpret_cast<RegistryKeyHandle>(created);
+  return status;
+}
+
+Status RegQueryValueExW(RegistryKeyHandle key, const char16_t* valueName, Dword* type, std::uint8_t* data,
+                        Dword* size) {
+  DWORD winType = REG_NONE;
+  DWORD winSize = *size;
+  LSTATUS status = ::RegQueryValueExW(ToHkey(key), ToWchar(valueName), nullptr, &winType, data, &winSize);
+  *type = winType;
+  *size = winSize;
+  return status;
+}
+
+Status RegFlushKey(RegistryKeyHandle key) { return ::RegFlushKey(ToHkey(key)); }
+Status RegCloseKey(RegistryKeyHandle key) { return ::RegCloseKey(ToHkey(key)); }
+
+Dword GetACP() { return ::GetACP(); }
+
+int MultiByteToWideChar(Dword codePage, const char* bytes, int byteCount, char16_t* units, int capacity) {
+  return ::MultiByteToWideChar(codePage, 0, bytes, byteCount, reinterpret_cast<wchar_t*>(units), capacity);
+}
+
+int WideCharToMultiByte(Dword codePage, const char16_t* units, int unitCount, char* bytes, int capacity) {
+  return ::WideCharToMultiByte(codePage, 0, ToWchar(units), unitCount, bytes, capacity, nullptr, nullptr);
+}
+
+Dword GetFileAttributesW(const char16_t* path) {
+  CriticalErrorBoxesSuppressed quiet;
+  return ::GetFileAttributesW(ToWchar(path));
+}
+
+Dword GetLastError() { return ::GetLastError(); }
+
+FindHandle FindFirstFileW(const char16_t* pattern, Dword* foundAttributes) {
+  CriticalErrorBoxesSuppressed quiet;
+  WIN32_FIND_DATAW found = {};
+  HANDLE search = ::FindFirstFileW(ToWchar(pattern), &found);
+  if (search == INVALID_HANDLE_VALUE) return InvalidFindHandle;
+  *foundAttributes = found.dwFileAttributes;
+  return reinterpret_cast<FindHandle>(search);
+}
+
+void FindClose(FindHandle search) { ::FindClose(reinterpret_cast<HANDLE>(search)); }
+
+void ShellExecuteA(const char* operation, const char* file, const char* parameters, const char* directory,
+                   int showCommand) {
+  ::ShellExecuteA(nullptr, operation, file, parameters, directory, showCommand);
+}
+
+void OutputDebugStringW(const char16_t* text) { ::OutputDebugStringW(ToWchar(text)); }
+
+void ExitProcess(unsigned exitCode) { ::ExitProcess(exitCode); }
+
+}  // namespace platform

@@ -1,0 +1,85 @@
+// The thin layer through which everything above it reaches Windows.
+//
+// Each function mirrors the Win32 call of the same name, with portable types so that the code above it
+// builds on any host: on Windows the calls are forwarded to the system (platform/win32/), and host tests
+// link a scripted fake instead. Only platform/win32/ includes <windows.h>; the constants below are the
+// documented Win32 values, and the Windows build checks each of them against <windows.h>.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+using Dword = std::uint32_t;
+using Status = std::int32_t;  // LSTATUS / Win32 error code
+
+// An HKEY. Predefined root keys are sign-extended 32-bit values, as Windows defines them, so that
+// HKEY_LOCAL_MACHINE is the same handle in a 32-bit and a 64-bit process.
+using RegistryKeyHandle = std::uintptr_t;
+constexpr RegistryKeyHandle PredefinedKey(std::uint32_t value) {
+  return static_cast<RegistryKeyHandle>(static_cast<std::intptr_t>(static_cast<std::int32_t>(value)));
+}
+inline constexpr RegistryKeyHandle NoRegistryKey = 0;
+inline constexpr RegistryKeyHandle HkeyCurrentUser = PredefinedKey(0x80000001u);
+inline constexpr RegistryKeyHandle HkeyLocalMachine = PredefinedKey(0x80000002u);
+
+// A search handle from FindFirstFileW; InvalidFindHandle is INVALID_HANDLE_VALUE.
+using FindHandle = std::uintptr_t;
+inline constexpr FindHandle InvalidFindHandle = ~static_cast<FindHandle>(0);
+
+inline constexpr Dword KeyRead = 0x00020019;       // KEY_READ
+inline constexpr Dword KeyAllAccess = 0x000F003F;  // KEY_ALL_ACCESS
+
+inline constexpr Dword RegNone = 0;
+inline constexpr Dword RegSz = 1;
+inline constexpr Dword RegExpandSz = 2;
+inline constexpr Dword RegBinary = 3;
+inline constexpr Dword RegDword = 4;
+inline constexpr Dword RegMultiSz = 7;
+
+inline constexpr Status ErrorSuccess = 0;
+inline constexpr Status ErrorFileNotFound = 2;
+inline constexpr Status ErrorPathNotFound = 3;
+inline constexpr Status ErrorAccessDenied = 5;
+inline constexpr Status ErrorSharingViolation = 32;
+inline constexpr Status ErrorInvalidName = 123;
+inline constexpr Status ErrorMoreData = 234;
+
+inline constexpr Dword InvalidFileAttributes = 0xFFFFFFFFu;
+inline constexpr Dword FileAttributeDirectory = 0x10;
+
+inline constexpr int SwShowNormal = 1;
+
+// ---- Registry ----------------------------------------------------------------------------------------
+// Each returns the Win32 status; *result is written only on success, as Windows does.
+Status RegOpenKeyExW(RegistryKeyHandle base, const char16_t* subKey, Dword access, RegistryKeyHandle* result);
+Status RegCreateKeyExW(RegistryKeyHandle base, const char16_t* subKey, Dword access, RegistryKeyHandle* result);
+// data may be null to ask for type and size only; *size is the buffer size in bytes on entry and the
+// value's size on return.
+Status RegQueryValueExW(RegistryKeyHandle key, const char16_t* valueName, Dword* type, std::uint8_t* data,
+                        Dword* size);
+Status RegFlushKey(RegistryKeyHandle key);
+Status RegCloseKey(RegistryKeyHandle key);
+
+// ---- Code pages --------------------------------------------------------------------------------------
+Dword GetACP();
+// Both return the number of units written (or needed, with capacity 0), 0 on failure.
+int MultiByteToWideChar(Dword codePage, const char* bytes, int byteCount, char16_t* units, int capacity);
+int WideCharToMultiByte(Dword codePage, const char16_t* units, int unitCount, char* bytes, int capacity);
+
+// ---- Files -------------------------------------------------------------------------------------------
+// Neither shows the "no disk in drive" critical-error box: the probe must never stop at a dialog.
+Dword GetFileAttributesW(const char16_t* path);
+Dword GetLastError();
+// Returns InvalidFindHandle on failure; on success *foundAttributes holds the first entry's attributes.
+FindHandle FindFirstFileW(const char16_t* pattern, Dword* foundAttributes);
+void FindClose(FindHandle search);
+
+// ---- Shell and process -------------------------------------------------------------------------------
+// Starts file through the shell with a null owner window; the shell's result is not reported.
+void ShellExecuteA(const char* operation, const char* file, const char* parameters, const char* directory,
+                   int showCommand);
+void OutputDebugStringW(const char16_t* text);
+[[noreturn]] void ExitProcess(unsigned exitCode);
+
+}  // namespace platform

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on a Debian 12 machine, as root.
+# Idempotent: every step checks first and does nothing when it is already done.
+set -euo pipefail
+
+need_pkgs=(
+  cmake ninja-build make g++ googletest
+  mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine wine32:i386 wine64 locales
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+)
+
+have_all=1
+for p in "${need_pkgs[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    have_all=0
+    break
+  fi
+done
+
+if [ "$have_all" = 0 ]; then
+  if [ "$(id -u)" != 0 ]; then
+    echo "install-deps: missing packages and not root; run as root once" >&2
+    exit 1
+  fi
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need_pkgs[@]}" >/dev/null
+fi
+
+# Wine takes its ANSI code page from the locale; these three give 1252, 1251 and 932.
+want_locales=(en_US.UTF-8 ru_RU.UTF-8 ja_JP.UTF-8)
+missing_locale=0
+for l in "${want_locales[@]}"; do
+  norm=$(echo "$l" | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')
+  if ! locale -a 2>/dev/null | tr 'A-Z' 'a-z' | grep -qx "$norm"; then
+    missing_locale=1
+  fi
+done
+if [ "$missing_locale" = 1 ]; then
+  for l in "${want_locales[@]}"; do
+    if ! grep -q "^$l UTF-8" /etc/locale.gen 2>/dev/null; then
+      echo "$l UTF-8" >> /etc/locale.gen
+    fi
+  done
+  locale-gen >/dev/null
+fi

@@ -1,0 +1,61 @@
+// A scripted stand-in for the Windows platform layer, linked into the host tests instead of
+// platform/win32. Each test scripts FakeWindows() and reads back what the code under test asked of it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/win32_api.h"
+
+struct FakeRegistryValue {
+  platform::Dword type = platform::RegSz;
+  std::vector<std::uint8_t> data;
+};
+
+struct FakeRegistryKey {
+  std::map<std::u16string, FakeRegistryValue> values;
+};
+
+struct FakeShellCall {
+  std::string operation, file, parameters, directory;
+  int showCommand = 0;
+};
+
+struct FakeProcessExit {
+  unsigned exitCode;
+};
+
+struct FakeWindowsState {
+  // Registry: keys by "<root>\<path>" (root as hex), e.g. "80000002\Software\X".
+  std::map<std::u16string, FakeRegistryKey> keys;
+  platform::Status failOpenWith = platform::ErrorSuccess;  // when set, every open/create fails with it
+  platform::Status failDataQueryWith = platform::ErrorSuccess;  // when set, queries with a buffer fail
+  // Runs after every RegQueryValueExW that returned, with the number of queries made so far: lets a
+  // test change a value between the size query and the data query.
+  std::function<void(int queriesSoFar)> afterQuery;
+  int queries = 0;
+  std::vector<std::string> calls;  // "RegOpenKeyExW 80000002 Software\X 00020019" and the like
+  int openKeys = 0;                // opened minus closed; must be 0 when the code under test is done
+
+  // Files: attributes by exact path; a path absent here fails with missingError.
+  std::map<std::u16string, platform::Dword> attributes;
+  platform::Status missingError = platform::ErrorFileNotFound;
+  // Paths whose GetFileAttributesW fails with the given error even though a search finds them.
+  std::map<std::u16string, platform::Status> attributeErrors;
+  int searches = 0;  // FindFirstFileW calls
+  int openSearches = 0;
+  int probes = 0;
+
+  platform::Dword lastError = 0;
+  std::vector<FakeShellCall> shellCalls;
+  std::u16string debugOutput;
+};
+
+FakeWindowsState& FakeWindows();
+void ResetFakeWindows();
+
+// The fake's key name for a path under a root, for scripting FakeWindowsState::keys.
+std::u16string FakeKeyName(platform::RegistryKeyHandle root, const std::u16string& path);
