@@ -1,0 +1,27 @@
+# make build  - Launcher.exe as shipped (build/win32/bin/Launcher.exe)
+# make demo   - run it under Wine against a sample installer and show what it started
+# make test   - every test (host, file contract, Wine), in one ctest run
+# Each target first installs what it needs (scripts/install-deps.sh; idempotent, needs root once).
+.PHONY: deps build test demo clean
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	@cmake --preset win32 >/dev/null
+	@cmake --build --preset win32
+
+test: build
+	@preset=$$(scripts/wine-test-preset.sh); \
+	 echo "Wine tests run on the $$preset build"; \
+	 cmake --preset $$preset >/dev/null && cmake --build --preset $$preset && \
+	 cmake --preset host -DLAUNCHER_SHIPPED_EXE=$(CURDIR)/build/win32/bin/Launcher.exe \
+	       -DLAUNCHER_WINE_TEST_DIR=$(CURDIR)/build/$$preset >/dev/null && \
+	 cmake --build --preset host && \
+	 ctest --test-dir build/host --output-on-failure -j 2
+
+demo: build
+	@scripts/demo.sh
+
+clean:
+	rm -rf build

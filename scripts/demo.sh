@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The launcher's main job, under Wine in a scratch prefix: record an installation directory in the
+# registry, put a sample installer there, run the launcher, and show what it started.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+preset=$(scripts/wine-test-preset.sh)
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --target Launcher FakeInstaller >/dev/null
+if [ "$preset" = win32-tests ]; then
+  launcher=build/win32/bin/Launcher.exe
+  loader=/usr/lib/wine/wine
+  view=/reg:32
+else
+  echo "note: this machine cannot run 32-bit Wine; running the x86_64 build of the same sources."
+  launcher=build/win64-tests/bin/Launcher.exe
+  loader=/usr/lib/wine/wine64
+  view=/reg:64
+fi
+sample=build/$preset/bin/FakeInstaller.exe
+
+export WINEPREFIX=$PWD/build/demo/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=en_US.UTF-8
+export WINELOADER=$loader
+[ "$preset" = win64-tests ] && export WINEARCH=win64
+rm -rf build/demo
+mkdir -p build/demo
+"$loader" wineboot --init >/dev/null 2>&1 || true
+
+install_dir='C:\Program Files\Vantorq\SnDriver\'
+unix_dir="$WINEPREFIX/drive_c/Program Files/Vantorq/SnDriver"
+mkdir -p "$unix_dir"
+cp "$sample" "$unix_dir/SentrelInstaller.exe"
+"$loader" reg add 'HKLM\Software\Vantorq Technologies\SnDriverInstaller' /v InstallDirectory /t REG_SZ \
+  /d "$install_dir" /f "$view" >/dev/null
+echo "setting:   HKLM\\Software\\Vantorq Technologies\\SnDriverInstaller\\InstallDirectory = $install_dir"
+
+# The sample installer writes down how it was started; it reads where from the environment it inherits.
+export LAUNCHER_TEST_RECORD='C:\launcher-demo-record.txt'
+record="$WINEPREFIX/drive_c/launcher-demo-record.txt"
+
+run() {
+  rm -f "$record"
+  set +e
+  "$loader" "$launcher" "$@"
+  status=$?
+  set -e
+  for _ in $(seq 100); do [ -f "$record" ] && break; sleep 0.1; done
+}
+
+echo "running:   Launcher.exe --these /arguments are-ignored"
+run --these /arguments are-ignored
+echo "launcher exit status: $status"
+if [ -f "$record" ]; then
+  iconv -f UTF-16LE -t UTF-8 "$record" | sed -e 's/^program=/started:   /' -e 's/^directory=/directory: /' \
+    -e 's/^commandline=/command:   /' -e 's/^arguments=$/arguments: (none)/' -e 's/^arguments=/arguments: /' \
+    -e 's/^show=/show:      /' -e '/^pid=/d' \
+    -e 's/show:      1$/show:      1 (SW_SHOWNORMAL)/'
+else
+  echo "started:   nothing"
+fi
+
+echo
+echo "running:   Launcher.exe, with the installer removed"
+rm -f "$unix_dir/SentrelInstaller.exe"
+run
+echo "launcher exit status: $status"
+[ -f "$record" ] && echo "started:   something, which is wrong" || echo "started:   nothing"
+/usr/lib/wine/wineserver -k 2>/dev/null || true

@@ -1,0 +1,9 @@
+#!/bin/sh
+# Prints the CMake preset whose build the Wine tests run: the shipped i686 build where this machine can
+# run 32-bit Wine, else its x86_64 twin, built from the same sources. (Some kernels, and some VMs,
+# cannot execute 32-bit Linux programs at all, and Wine's 32-bit loader is one.)
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  echo win32-tests
+else
+  echo win64-tests
+fi

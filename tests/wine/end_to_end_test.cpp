@@ -1,0 +1,251 @@
+// Launcher.exe itself under Wine, with FakeInstaller.exe copied in as the installer to record how the
+// launcher started it.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/shared/registry_value_cases.h"
+#include "tests/wine/registry_setting.h"
+
+namespace {
+
+const std::wstring Scratch = L"C:\\launcher-e2e";
+
+std::wstring BinaryDirectory() {
+  wchar_t path[MAX_PATH * 4] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+  std::wstring text = path;
+  return text.substr(0, text.find_last_of(L'\\'));
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t unit : text) out += unit < 0x80 ? static_cast<char>(unit) : '?';
+  return out;
+}
+
+// Collects what other processes send to OutputDebugString when no debugger is attached, through the
+// shared buffer that debug viewers use (DBWIN_BUFFER and its two events). A debugger is not used
+// instead: attaching one changes how the debuggee's exceptions are dispatched.
+class DebugOutputCapture {
+ public:
+  DebugOutputCapture() {
+    bufferReady_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
+    dataReady_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
+    mapping_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"DBWIN_BUFFER");
+    view_ = static_cast<const char*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 4096));
+    InitializeCriticalSection(&lock_);
+    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    thread_ = CreateThread(nullptr, 0, &DebugOutputCapture::Run, this, 0, nullptr);
+  }
+  ~DebugOutputCapture() {
+    SetEvent(stop_);
+    WaitForSingleObject(thread_, INFINITE);
+    for (HANDLE h : {thread_, stop_, dataReady_, bufferReady_}) CloseHandle(h);
+    UnmapViewOfFile(view_);
+    CloseHandle(mapping_);
+    DeleteCriticalSection(&lock_);
+  }
+  bool Ready() const { return view_ != nullptr && thread_ != nullptr; }
+  // What process pid has written; waits up to a second for text still on its way from the buffer.
+  std::string TextOf(DWORD pid) {
+    for (int i = 0; i < 20 && ReceivedFrom(pid).empty(); ++i) Sleep(50);
+    return ReceivedFrom(pid);
+  }
+
+ private:
+  std::string ReceivedFrom(DWORD pid) {
+    EnterCriticalSection(&lock_);
+    std::string text;
+    for (const auto& [from, message] : received_)
+      if (from == pid) text += message;
+    LeaveCriticalSection(&lock_);
+    return text;
+  }
+  static DWORD WINAPI Run(void* self) { return static_cast<DebugOutputCapture*>(self)->Loop(); }
+  DWORD Loop() {
+    HANDLE waits[] = {stop_, dataReady_};
+    for (;;) {
+      SetEvent(bufferReady_);
+      if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return 0;
+      DWORD pid = 0;
+      memcpy(&pid, view_, sizeof pid);
+      const std::string message(view_ + sizeof pid, strnlen(view_ + sizeof pid, 4096 - sizeof pid));
+      EnterCriticalSection(&lock_);
+      received_.emplace_back(pid, message);
+      LeaveCriticalSection(&lock_);
+    }
+  }
+  HANDLE bufferReady_, dataReady_, mapping_, stop_, thread_;
+  const char* view_;
+  CRITICAL_SECTION lock_;
+  std::vector<std::pair<DWORD, std::string>> received_;
+};
+
+struct LauncherRun {
+  DWORD exitCode = 0xDEADBEEF;  // sentinel: the launcher never exited
+  DWORD pid = 0;
+  bool exitedInTime = false;
+};
+
+LauncherRun RunLauncher(const std::wstring& arguments, WORD showWindow, const std::wstring& currentDirectory) {
+  LauncherRun run;
+  std::wstring commandLine = L"\"" + BinaryDirectory() + L"\\Launcher.exe\" " + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = showWindow;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, currentDirectory.c_str(),
+                      &startup, &process)) {
+    ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+    return run;
+  }
+  run.pid = process.dwProcessId;
+  // The launcher must end on its own while the installer it started is still running.
+  run.exitedInTime = WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0;
+  if (run.exitedInTime) GetExitCodeProcess(process.hProcess, &run.exitCode);
+  else TerminateProcess(process.hProcess, 99);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return run;
+}
+
+std::wstring ReadRecord(const std::wstring& path, DWORD waitMs) {
+  const DWORD deadline = GetTickCount() + waitMs;
+  do {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      std::wstring text(4096, L'\0');
+      DWORD read = 0;
+      ReadFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &read, nullptr);
+      CloseHandle(file);
+      text.resize(read / sizeof(wchar_t));
+      return text;
+    }
+    Sleep(50);
+  } while (GetTickCount() < deadline);
+  return {};
+}
+
+std::wstring Field(const std::wstring& record, const std::wstring& name) {
+  const std::size_t start = record.find(name + L"=");
+  if (start == std::wstring::npos) return L"(missing)";
+  const std::size_t from = start + name.size() + 1;
+  return record.substr(from, record.find(L'\n', from) - from);
+}
+
+enum class Setting { Text, Absent, KeyMissing, Number };
+
+struct EndToEndCase {
+  const char* name;
+  Setting setting;
+  std::wstring directory;          // the setting's text
+  std::wstring installerAt;        // where FakeInstaller.exe is copied to (empty: nowhere)
+  std::wstring directoryAt;        // a directory to create (empty: none)
+  std::wstring arguments;          // given to the launcher
+  WORD show;                       // the launcher's own show command
+  DWORD expectedExit;
+  std::wstring expectedDirectory;  // the installer's working directory; empty: nothing may start
+  std::string expectedDebugOutput;
+};
+
+void RemoveTree(const std::wstring& path) {
+  std::wstring from = path + L'\0';
+  SHFILEOPSTRUCTW op = {};
+  op.wFunc = FO_DELETE;
+  op.pFrom = from.c_str();
+  op.fFlags = FOF_NO_UI;
+  SHFileOperationW(&op);
+}
+
+TEST(EndToEnd, LauncherStartsTheInstallerOrNothing) {
+  const std::wstring typical = Scratch + L"\\Typical";
+  const std::wstring accented = Scratch + L"\\Program Files\\Caf\u00E9";
+  const std::wstring doubled = Scratch + L"\\Doubled";
+  const std::wstring rootInstaller = L"C:\\SentrelInstaller.exe";
+  const std::string invalidType = "Invalid data type for 'InstallDirectory'\n";
+  const EndToEndCase cases[] = {
+      {"typical", Setting::Text, typical + L"\\", typical + L"\\SentrelInstaller.exe", {}, {}, SW_SHOWNORMAL, 0, typical, ""},
+      {"spaces and a code page character", Setting::Text, accented, accented + L"\\SentrelInstaller.exe", {}, {},
+       SW_SHOWNORMAL, 0, accented, ""},
+      {"drive root", Setting::Text, L"C:\\", rootInstaller, {}, {}, SW_SHOWNORMAL, 0, L"C:\\", ""},
+      {"doubled trailing backslash", Setting::Text, doubled + L"\\\\", doubled + L"\\SentrelInstaller.exe", {}, {},
+       SW_SHOWNORMAL, 0, doubled, ""},
+      {"arguments and a minimised launcher", Setting::Text, typical, typical + L"\\SentrelInstaller.exe", {},
+       L"/S --quiet \"C:\\some path\"", SW_SHOWMINNOACTIVE, 0, typical, ""},
+      {"hidden launcher", Setting::Text, typical, typical + L"\\SentrelInstaller.exe", {}, {}, SW_HIDE, 0, typical, ""},
+      {"directory named like the installer", Setting::Text, typical, {}, typical + L"\\SentrelInstaller.exe", {},
+       SW_SHOWNORMAL, 0, {}, ""},
+      {"installer missing", Setting::Text, typical, {}, typical, {}, SW_SHOWNORMAL, 0, {}, ""},
+      // The launcher runs from C:\ with an installer lying at the drive root: still nothing may start.
+      {"setting absent", Setting::Absent, {}, rootInstaller, {}, {}, SW_SHOWNORMAL, 0, {}, ""},
+      {"setting empty", Setting::Text, L"", rootInstaller, {}, {}, SW_SHOWNORMAL, 0, {}, ""},
+      {"key missing", Setting::KeyMissing, {}, rootInstaller, {}, {}, SW_SHOWNORMAL, 0, {}, ""},
+      {"setting not text", Setting::Number, {}, rootInstaller, {}, {}, SW_SHOWNORMAL, 1, {}, invalidType},
+  };
+
+  const std::wstring record = Scratch + L"\\record.txt";
+  wchar_t releaseName[64];
+  swprintf(releaseName, 64, L"LauncherTestRelease%lu", GetCurrentProcessId());
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, releaseName);
+  ASSERT_NE(release, nullptr);
+  SetEnvironmentVariableW(L"LAUNCHER_TEST_RECORD", record.c_str());
+  SetEnvironmentVariableW(L"LAUNCHER_TEST_RELEASE", releaseName);
+  const std::wstring fakeInstaller = BinaryDirectory() + L"\\FakeInstaller.exe";
+  DebugOutputCapture debugOutput;
+  ASSERT_TRUE(debugOutput.Ready());
+
+  for (const EndToEndCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    RemoveTree(Scratch);
+    DeleteFileW(rootInstaller.c_str());
+    ResetEvent(release);
+    CreateDirectoryW(Scratch.c_str(), nullptr);
+    for (const std::wstring& dir : {c.directoryAt, c.installerAt.substr(0, c.installerAt.find_last_of(L'\\'))}) {
+      if (dir.empty()) continue;
+      for (std::size_t at = dir.find(L'\\', 3); at != std::wstring::npos; at = dir.find(L'\\', at + 1))
+        CreateDirectoryW(dir.substr(0, at).c_str(), nullptr);
+      CreateDirectoryW(dir.c_str(), nullptr);
+    }
+    if (!c.installerAt.empty()) ASSERT_TRUE(CopyFileW(fakeInstaller.c_str(), c.installerAt.c_str(), FALSE));
+
+    switch (c.setting) {
+      case Setting::Text: wine_test::WriteSetting(REG_SZ, RegistryBytes(std::u16string(c.directory.begin(), c.directory.end()))); break;
+      case Setting::Absent: wine_test::RemoveSettingValue(); break;
+      case Setting::KeyMissing: wine_test::RemoveSettingKey(); break;
+      case Setting::Number: wine_test::WriteSetting(REG_DWORD, {1, 0, 0, 0}); break;
+    }
+
+    const LauncherRun run = RunLauncher(c.arguments, c.show, Scratch);
+    EXPECT_TRUE(run.exitedInTime) << "the launcher did not exit: it may be waiting for the installer";
+    EXPECT_EQ(run.exitCode, c.expectedExit);
+    EXPECT_EQ(debugOutput.TextOf(run.pid), c.expectedDebugOutput);
+
+    // The installer, if started, is still blocked on the release event: the launcher did not wait.
+    const std::wstring recorded = ReadRecord(record, c.expectedDirectory.empty() ? 2000 : 20000);
+    SetEvent(release);
+    if (c.expectedDirectory.empty()) {
+      EXPECT_TRUE(recorded.empty()) << "something was started: " << Narrow(recorded);
+      continue;
+    }
+    ASSERT_FALSE(recorded.empty()) << "the installer was not started";
+    EXPECT_EQ(Narrow(Field(recorded, L"directory")), Narrow(c.expectedDirectory));
+    EXPECT_EQ(Narrow(Field(recorded, L"arguments")), "");
+    EXPECT_EQ(Narrow(Field(recorded, L"show")), "1");  // SW_SHOWNORMAL, whatever the launcher got
+
+    HANDLE installer = OpenProcess(SYNCHRONIZE, FALSE, std::stoul(Field(recorded, L"pid")));
+    if (installer) {
+      WaitForSingleObject(installer, 10000);
+      CloseHandle(installer);
+    }
+  }
+  RemoveTree(Scratch);
+  DeleteFileW(rootInstaller.c_str());
+  CloseHandle(release);
+}
+
+}  // namespace
