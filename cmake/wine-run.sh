@@ -27,11 +27,18 @@ case "$(od -An -tx1 -j "$(($(od -An -tu4 -j60 -N4 "$program") + 4))" -N2 "$progr
 esac
 export WINELOADER=$loader
 
+# Under the lock: make the prefix on first use, then make sure its server is up and kept up between the
+# many short test programs. The server and the prefix's system processes (services.exe and the like)
+# get /dev/null and not the lock: whatever they inherit stays open until they end, and ctest waits for
+# a test's output to close.
 (
   flock 9
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    "$loader" wineboot --init >/dev/null 2>&1 || true
-    /usr/lib/wine/wineserver -w || true
+    "$loader" wineboot --init </dev/null >/dev/null 2>&1 9>&- || true
+    /usr/lib/wine/wineserver -w 9>&- || true
+  fi
+  if /usr/lib/wine/wineserver -p30 </dev/null >/dev/null 2>&1 9>&-; then
+    "$loader" cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
   fi
 ) 9>"$WINEPREFIX.lock"
 

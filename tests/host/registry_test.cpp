@@ -103,16 +103,6 @@ TEST_F(RegistryTest, DataQueryFailingIsAnError) {
   EXPECT_EQ(Lookup(), "error: Failed to get data for 'InstallDirectory'");
 }
 
-TEST_F(RegistryTest, NewAccessorState) {
-  TRegistry registry;
-  EXPECT_EQ(registry.RootKey(), platform::HkeyCurrentUser);
-  EXPECT_EQ(registry.Access(), platform::KeyAllAccess);
-  EXPECT_EQ(registry.CurrentKey(), platform::NoRegistryKey);
-  EXPECT_EQ(registry.CurrentPath(), u"");
-  EXPECT_TRUE(registry.LazyWrite());
-  EXPECT_EQ(TRegistry(platform::KeyRead).Access(), platform::KeyRead);
-}
-
 TEST_F(RegistryTest, OpenKeyAbsoluteAndRelative) {
   auto& keys = FakeWindows().keys;
   keys[FakeKeyName(platform::HkeyLocalMachine, u"A")];

@@ -1,6 +1,7 @@
 // Launcher.exe itself under Wine, with FakeInstaller.exe copied in as the installer to record how the
 // launcher started it.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -204,13 +205,9 @@ TEST(EndToEnd, LauncherStartsTheInstallerOrNothing) {
     RemoveTree(Scratch);
     DeleteFileW(rootInstaller.c_str());
     ResetEvent(release);
-    CreateDirectoryW(Scratch.c_str(), nullptr);
-    for (const std::wstring& dir : {c.directoryAt, c.installerAt.substr(0, c.installerAt.find_last_of(L'\\'))}) {
-      if (dir.empty()) continue;
-      for (std::size_t at = dir.find(L'\\', 3); at != std::wstring::npos; at = dir.find(L'\\', at + 1))
-        CreateDirectoryW(dir.substr(0, at).c_str(), nullptr);
-      CreateDirectoryW(dir.c_str(), nullptr);
-    }
+    SHCreateDirectoryExW(nullptr, Scratch.c_str(), nullptr);
+    for (const std::wstring& dir : {c.directoryAt, c.installerAt.substr(0, c.installerAt.find_last_of(L'\\'))})
+      if (dir.size() > 3) SHCreateDirectoryExW(nullptr, dir.c_str(), nullptr);
     if (!c.installerAt.empty()) ASSERT_TRUE(CopyFileW(fakeInstaller.c_str(), c.installerAt.c_str(), FALSE));
 
     switch (c.setting) {
