@@ -1,8 +1,9 @@
 # make build  - Launcher.exe as shipped (build/win32/bin/Launcher.exe)
 # make demo   - run it under Wine against a sample installer and show what it started
 # make test   - every test (host, file contract, Wine), in one ctest run
+# make bench  - Launcher.exe against a plain-C floor under Wine (a benchmark: prints, asserts nothing)
 # Each target first installs what it needs (scripts/install-deps.sh; idempotent, needs root once).
-.PHONY: deps build test demo clean
+.PHONY: deps build test demo bench clean
 
 deps:
 	@scripts/install-deps.sh
@@ -22,6 +23,9 @@ test: build
 
 demo: build
 	@scripts/demo.sh
+
+bench: build
+	@bench/run.sh
 
 clean:
 	rm -rf build

@@ -1,0 +1,7 @@
+/* Stands in for the installer in the launch benchmark: starts and ends at once. */
+#include <windows.h>
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
+  (void)instance, (void)previous, (void)commandLine, (void)show;
+  return 0;
+}

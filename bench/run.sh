@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Benchmark (not a test): Launcher.exe against a plain-C floor making the same Win32 calls, under Wine,
+# on two paths: setting present but installer missing (probe only), and installer launched.
+# Prints medians over RUNS runs (default 30) per command, their ratio, and both files' sizes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${RUNS:-30}
+
+preset=$(scripts/wine-test-preset.sh)
+if [ "$preset" = win32-tests ]; then
+  arch=i686; loader=/usr/lib/wine/wine; launcher=build/win32/bin/Launcher.exe
+else
+  arch=x86_64; loader=/usr/lib/wine/wine64; launcher=build/win64-tests/bin/Launcher.exe
+  echo "note: this machine cannot run 32-bit Wine; timing the x86_64 builds of both programs."
+  cmake --preset win64-tests >/dev/null && cmake --build --preset win64-tests --target Launcher >/dev/null
+fi
+out=build/bench
+rm -rf "$out" && mkdir -p "$out"
+for program in floor quick_installer; do
+  "$arch-w64-mingw32-gcc" -std=c11 -Os -s -mwindows -Wall -Werror -o "$out/$program.exe" "bench/$program.c" -lshell32
+done
+
+export WINEPREFIX=$PWD/$out/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=en_US.UTF-8
+export WINELOADER=$loader
+[ "$arch" = x86_64 ] && export WINEARCH=win64
+"$loader" wineboot --init >/dev/null 2>&1 || true
+# One server for the whole run, so that no timed run pays for starting it.
+/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
+trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+
+install="$WINEPREFIX/drive_c/Bench Installer"
+mkdir -p "$install"
+"$loader" reg add 'HKLM\Software\Vantorq Technologies\SnDriverInstaller' /v InstallDirectory /t REG_SZ \
+  /d 'C:\Bench Installer\' /f >/dev/null 2>&1
+cp "$launcher" "$out/Launcher.exe"
+
+time_path() {  # name
+  hyperfine -N --warmup 3 --runs "$runs" --export-json "$out/$1.json" \
+    -n Launcher "$loader $out/Launcher.exe" -n floor "$loader $out/floor.exe" >/dev/null
+}
+rm -f "$install/SentrelInstaller.exe"
+time_path probe
+cp "$out/quick_installer.exe" "$install/SentrelInstaller.exe"
+time_path launch
+
+/usr/bin/python3 - "$out" "$runs" <<'PY'
+import json, os, sys
+import pefile
+out, runs = sys.argv[1], sys.argv[2]
+print(f"\nmedian wall time of one run under Wine, {runs} runs each")
+print(f"{'path':<30}{'Launcher.exe':>14}{'floor (C)':>12}{'ratio':>8}  goal <= 1.05")
+for name, label in (("probe", "setting set, installer missing"), ("launch", "installer launched")):
+    results = {r["command"]: r for r in json.load(open(f"{out}/{name}.json"))["results"]}
+    launcher, floor = results["Launcher"]["median"], results["floor"]["median"]
+    ratio = launcher / floor
+    print(f"{label:<30}{launcher * 1000:>11.1f} ms{floor * 1000:>9.1f} ms{ratio:>8.3f}  {'met' if ratio <= 1.05 else 'NOT met'}")
+print(f"\n{'file':<16}{'bytes':>10}{'without resources':>20}")
+for exe in ("Launcher.exe", "floor.exe"):
+    path = f"{out}/{exe}"
+    pe = pefile.PE(path)
+    rsrc = sum(s.SizeOfRawData for s in pe.sections if s.Name.rstrip(b"\0") == b".rsrc")
+    size = os.path.getsize(path)
+    print(f"{exe:<16}{size:>10}{size - rsrc:>20}")
+PY
