@@ -81,6 +81,8 @@ Status RegQueryValueExW(RegistryKeyHandle key, const char16_t* valueName, Dword*
     status = 6;  // ERROR_INVALID_HANDLE
   } else if (data && state.failDataQueryWith != ErrorSuccess) {
     status = state.failDataQueryWith;
+  } else if (!data && state.failSizeQueryWith != ErrorSuccess) {
+    status = state.failSizeQueryWith;
   } else {
     auto& values = state.keys[name->second].values;
     auto value = values.find(valueName);
@@ -94,7 +96,7 @@ Status RegQueryValueExW(RegistryKeyHandle key, const char16_t* valueName, Dword*
       } else if (data && needed > 0) {
         std::memcpy(data, value->second.data.data(), needed);  // ASan checks the caller's buffer
       }
-      *size = needed;
+      *size = needed + (data && status == ErrorSuccess ? state.overstateReturnedSize : 0);
     }
   }
   ++state.queries;

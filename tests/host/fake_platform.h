@@ -32,7 +32,9 @@ struct FakeWindowsState {
   // Registry: keys by "<root>\<path>" (root as hex), e.g. "80000002\Software\X".
   std::map<std::u16string, FakeRegistryKey> keys;
   platform::Status failOpenWith = platform::ErrorSuccess;  // when set, every open/create fails with it
+  platform::Status failSizeQueryWith = platform::ErrorSuccess;  // when set, queries without a buffer fail
   platform::Status failDataQueryWith = platform::ErrorSuccess;  // when set, queries with a buffer fail
+  platform::Dword overstateReturnedSize = 0;  // a misbehaving platform: reports more bytes than it wrote
   // Runs after every RegQueryValueExW that returned, with the number of queries made so far: lets a
   // test change a value between the size query and the data query.
   std::function<void(int queriesSoFar)> afterQuery;
