@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "launcher/install_directory.h"
 #include "pathtext/text_conversion.h"
 #include "tests/shared/registry_value_cases.h"
@@ -80,6 +82,48 @@ TEST_F(CodePage, DirectoryEndingInADoubleByteCharacterIsNotTrimmed) {
   if (GetACP() == 932) {
     wine_test::WriteSetting(REG_SZ, RegistryBytes(u"C:\\\u8868"));
     EXPECT_EQ(Hex(GetInstallDirectory().Bytes()), Hex("C:\\\x95\x5C"));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Whether the code page spells the character exactly: asked of Windows directly, without best fit.
+bool Representable(char16_t unit) {
+  if (unit >= 0xD800 && unit <= 0xDFFF) return false;
+  const wchar_t wide = static_cast<wchar_t>(unit);
+  char bytes[4];
+  BOOL usedDefault = FALSE;
+  const int length = WideCharToMultiByte(GetACP(), WC_NO_BEST_FIT_CHARS, &wide, 1, bytes, sizeof bytes, nullptr,
+                                         &usedDefault);
+  return length > 0 && !usedDefault;
+}
+
+// Arbitrary text both ways, thousands of times: never a reported failure, empty only for empty input,
+// exact round trips for whatever the code page can spell.
+TEST_F(CodePage, ArbitraryTextBothWays) {
+  std::vector<char16_t> spellable;
+  for (char32_t c = 1; c < 0x10000; ++c)
+    if (Representable(static_cast<char16_t>(c))) spellable.push_back(static_cast<char16_t>(c));
+  ASSERT_GT(spellable.size(), 200u);
+
+  std::uint32_t state = 0x9E3779B9u ^ GetACP();  // fixed per code page: a failure is repeatable
+  auto next = [&state] { return state = state * 1664525u + 1013904223u, state >> 8; };
+  for (int round = 0; round < 5000; ++round) {
+    const std::size_t length = next() % 40;
+    std::u16string anyUnits, spellableUnits;
+    std::string anyBytes;
+    for (std::size_t i = 0; i < length; ++i) {
+      anyUnits += static_cast<char16_t>(next() & 0xFFFF);
+      spellableUnits += spellable[next() % spellable.size()];
+      anyBytes += static_cast<char>(next() & 0xFF);
+    }
+    const AnsiString narrow = ToNarrow(anyUnits);
+    ASSERT_EQ(narrow.IsEmpty(), anyUnits.empty()) << "round " << round;
+    ASSERT_LE(narrow.Bytes().size(), 2 * anyUnits.size()) << "round " << round;
+    ASSERT_EQ(ToWide(AnsiString(anyBytes)).empty(), anyBytes.empty()) << "round " << round << ": " << Hex(anyBytes);
+    ASSERT_TRUE(ToWide(ToNarrow(spellableUnits)) == spellableUnits) << "round " << round;
   }
 }
 
