@@ -2,8 +2,9 @@
 # make demo   - run it under Wine against a sample installer and show what it started
 # make test   - every test (host, file contract, Wine), in one ctest run
 # make bench  - Launcher.exe against a plain-C floor under Wine (a benchmark: prints, asserts nothing)
+# make fuzz   - each libFuzzer target for FUZZ_SECONDS (default 60)
 # Each target first installs what it needs (scripts/install-deps.sh; idempotent, needs root once).
-.PHONY: deps build test demo bench clean
+.PHONY: deps build test demo bench fuzz clean
 
 deps:
 	@scripts/install-deps.sh
@@ -16,8 +17,9 @@ test: build
 	@preset=$$(scripts/wine-test-preset.sh); \
 	 echo "Wine tests run on the $$preset build"; \
 	 cmake --preset $$preset >/dev/null && cmake --build --preset $$preset && \
+	 cmake --preset fuzz >/dev/null && cmake --build --preset fuzz && \
 	 cmake --preset host -DLAUNCHER_SHIPPED_EXE=$(CURDIR)/build/win32/bin/Launcher.exe \
-	       -DLAUNCHER_WINE_TEST_DIR=$(CURDIR)/build/$$preset >/dev/null && \
+	       -DLAUNCHER_WINE_TEST_DIR=$(CURDIR)/build/$$preset -DLAUNCHER_FUZZ_DIR=$(CURDIR)/build/fuzz >/dev/null && \
 	 cmake --build --preset host && \
 	 ctest --test-dir build/host --output-on-failure -j 2
 
@@ -26,6 +28,9 @@ demo: build
 
 bench: build
 	@bench/run.sh
+
+fuzz: deps
+	@scripts/fuzz.sh
 
 clean:
 	rm -rf build
