@@ -5,17 +5,12 @@
 #include "launcher/install_directory.h"
 #include "launcher/registry_exception.h"
 #include "tests/host/fake_platform.h"
+#include "tests/shared/install_directory_outcome.h"
 #include "tests/shared/registry_value_cases.h"
 
 namespace {
 
 const std::u16string SettingKey = u"Software\\Vantorq Technologies\\SnDriverInstaller";
-
-std::string Show(const std::u16string& text) {
-  std::string out;
-  for (char16_t unit : text) out += unit < 0x80 ? static_cast<char>(unit) : '?';
-  return out;
-}
 
 class RegistryTest : public ::testing::Test {
  protected:
@@ -26,14 +21,6 @@ class RegistryTest : public ::testing::Test {
   void SetSetting(platform::Dword type, std::vector<std::uint8_t> data) {
     SettingKeyValues().values[u"InstallDirectory"] = {type, std::move(data)};
   }
-  // The lookup's outcome as one comparable text: the directory, or "error: <message>".
-  static std::string Lookup() {
-    try {
-      return GetInstallDirectory().Bytes();
-    } catch (const ERegistryException& error) {
-      return "error: " + Show(error.Message());
-    }
-  }
 };
 
 TEST_F(RegistryTest, EachKindOfSettingData) {
@@ -41,8 +28,7 @@ TEST_F(RegistryTest, EachKindOfSettingData) {
     ResetFakeWindows();
     SettingKeyValues();
     if (c.present) SetSetting(c.type, c.data);
-    const std::string expected = c.expectedError.empty() ? Show(c.expectedDirectory) : "error: " + Show(c.expectedError);
-    EXPECT_EQ(Lookup(), expected) << c.name;
+    EXPECT_EQ(InstallDirectoryOutcome(), ExpectedOutcome(c.expectedDirectory, c.expectedError)) << c.name;
     EXPECT_EQ(FakeWindows().openKeys, 0) << c.name;
   }
 }
@@ -63,7 +49,7 @@ TEST_F(RegistryTest, MissingOrUnopenableKeyGivesEmptyText) {
   for (platform::Status failure : {platform::ErrorSuccess, platform::ErrorAccessDenied}) {
     ResetFakeWindows();
     FakeWindows().failOpenWith = failure;  // ErrorSuccess here: the key simply does not exist
-    EXPECT_EQ(Lookup(), "") << "open failing with " << failure;
+    EXPECT_EQ(InstallDirectoryOutcome(), "") << "open failing with " << failure;
     EXPECT_EQ(FakeWindows().queries, 0);
   }
 }
@@ -93,14 +79,14 @@ TEST_F(RegistryTest, ValueChangingBetweenTheTwoQueries) {
       if (c.removed) values.erase(u"InstallDirectory");
       else values[u"InstallDirectory"] = c.second;
     };
-    EXPECT_EQ(Lookup(), c.expected) << c.name;
+    EXPECT_EQ(InstallDirectoryOutcome(), c.expected) << c.name;
   }
 }
 
 TEST_F(RegistryTest, DataQueryFailingIsAnError) {
   SetSetting(platform::RegSz, RegistryBytes(u"C:\\X"));
   FakeWindows().failDataQueryWith = platform::ErrorAccessDenied;
-  EXPECT_EQ(Lookup(), "error: Failed to get data for 'InstallDirectory'");
+  EXPECT_EQ(InstallDirectoryOutcome(), "error: Failed to get data for 'InstallDirectory'");
 }
 
 TEST_F(RegistryTest, OpenKeyAbsoluteAndRelative) {
