@@ -32,6 +32,14 @@ if [ "$have_all" = 0 ]; then
   apt-get install -y -qq --no-install-recommends "${need_pkgs[@]}" >/dev/null
 fi
 
+# Where this kernel cannot execute 32-bit Linux programs, Wine's 32-bit loader can only run under
+# qemu's user-mode emulation: the test of the shipped 32-bit Launcher.exe needs it then.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1 &&
+   ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q 'install ok installed'; then
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-user-static >/dev/null
+fi
+
 # Wine takes its ANSI code page from the locale; these three give 1252, 1251 and 932.
 want_locales=(en_US.UTF-8 ru_RU.UTF-8 ja_JP.UTF-8)
 missing_locale=0
