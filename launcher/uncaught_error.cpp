@@ -13,15 +13,21 @@ UnicodeString DescribeCurrentException() {
   } catch (const ERegistryException& error) {
     return error.Message();
   } catch (const std::exception& error) {
-    const char* what = error.what();
-    return UnicodeString(what, what + std::char_traits<char>::length(what));
+    UnicodeString message;
+    for (const char* what = error.what(); *what; ++what) message += static_cast<unsigned char>(*what);
+    return message;
   } catch (...) {
     return u"Launcher ended on an unknown error";
   }
 }
 
 void EndProcessOnUncaughtError() {
-  const UnicodeString message = DescribeCurrentException() + u"\n";
-  platform::OutputDebugStringW(message.c_str());
+  try {
+    const UnicodeString message = DescribeCurrentException() + u"\n";
+    platform::OutputDebugStringW(message.c_str());
+  } catch (...) {
+    // Out of memory while wording the report: an exception escaping a terminate handler would reach
+    // abort() and its message box. End quietly all the same.
+  }
   platform::ExitProcess(1);
 }

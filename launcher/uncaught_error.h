@@ -8,7 +8,7 @@
 #include "pathtext/text.h"
 
 // The message of the exception being handled: ERegistryException's own text, what() of any other
-// std::exception (bytes widened one to one), or a fixed text. Call only while an exception is current.
+// std::exception (each byte taken as the code unit of the same value), or a fixed text. Call only while an exception is current.
 UnicodeString DescribeCurrentException();
 
 // The terminate handler: reports DescribeCurrentException() with OutputDebugStringW and exits with 1.

@@ -85,6 +85,7 @@ TEST(UncaughtError, ReportsTheMessageAndExitsWithOne) {
        [] { throw ERegistryException(ERegistryException::InvalidDataTypeFormat, u"InstallDirectory"); },
        u"Invalid data type for 'InstallDirectory'\n"},
       {"standard exception", [] { throw std::runtime_error("out of memory"); }, u"out of memory\n"},
+      {"bytes above 0x7F", [] { throw std::runtime_error("caf\xE9"); }, u"caf\u00E9\n"},
       {"anything else", [] { throw 42; }, u"Launcher ended on an unknown error\n"},
   };
   for (const auto& c : cases) {
