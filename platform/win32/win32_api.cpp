@@ -27,7 +27,9 @@ const wchar_t* ToWchar(const char16_t* text) { return reinterpret_cast<const wch
 // error mode is used, not SetErrorMode: the process mode is inherited by the installer we start.
 class CriticalErrorBoxesSuppressed {
  public:
-  CriticalErrorBoxesSuppressed() { suppressed_ = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_) != FALSE; }
+  CriticalErrorBoxesSuppressed() {
+    suppressed_ = SetThreadErrorMode(GetThreadErrorMode() | SEM_FAILCRITICALERRORS, &previous_) != FALSE;
+  }
   ~CriticalErrorBoxesSuppressed() {
     if (!suppressed_) return;
     DWORD error = ::GetLastError();  // restoring the mode must not hide the probe's own error
