@@ -6,23 +6,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${RUNS:-30}
 
-preset=$(scripts/wine-test-preset.sh)
-if [ "$preset" = win32-tests ]; then
-  arch=i686; loader=/usr/lib/wine/wine; launcher=build/win32/bin/Launcher.exe
-else
-  arch=x86_64; loader=/usr/lib/wine/wine64; launcher=build/win64-tests/bin/Launcher.exe
-  echo "note: this machine cannot run 32-bit Wine; timing the x86_64 builds of both programs."
+out=build/bench
+. scripts/wine-target.sh "$PWD/$out/prefix" "timing both programs from"
+if [ "$preset" = win64-tests ]; then
   cmake --preset win64-tests >/dev/null && cmake --build --preset win64-tests --target Launcher >/dev/null
 fi
-out=build/bench
 rm -rf "$out" && mkdir -p "$out"
 for program in floor quick_installer; do
   "$arch-w64-mingw32-gcc" -std=c11 -Os -s -mwindows -Wall -Werror -o "$out/$program.exe" "bench/$program.c" -lshell32
 done
 
-export WINEPREFIX=$PWD/$out/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=en_US.UTF-8
-export WINELOADER=$loader
-[ "$arch" = x86_64 ] && export WINEARCH=win64
 "$loader" wineboot --init >/dev/null 2>&1 || true
 # One server for the whole run, so that no timed run pays for starting it.
 /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
@@ -31,7 +24,7 @@ trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 install="$WINEPREFIX/drive_c/Bench Installer"
 mkdir -p "$install"
 "$loader" reg add 'HKLM\Software\Vantorq Technologies\SnDriverInstaller' /v InstallDirectory /t REG_SZ \
-  /d 'C:\Bench Installer\' /f >/dev/null 2>&1
+  /d 'C:\Bench Installer\' /f "$view" >/dev/null 2>&1
 cp "$launcher" "$out/Launcher.exe"
 
 time_path() {  # name

@@ -4,24 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-preset=$(scripts/wine-test-preset.sh)
+. scripts/wine-target.sh "$PWD/build/demo/prefix" running
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" --target Launcher FakeInstaller >/dev/null
-if [ "$preset" = win32-tests ]; then
-  launcher=build/win32/bin/Launcher.exe
-  loader=/usr/lib/wine/wine
-  view=/reg:32
-else
-  echo "note: this machine cannot run 32-bit Wine; running the x86_64 build of the same sources."
-  launcher=build/win64-tests/bin/Launcher.exe
-  loader=/usr/lib/wine/wine64
-  view=/reg:64
-fi
 sample=build/$preset/bin/FakeInstaller.exe
-
-export WINEPREFIX=$PWD/build/demo/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=en_US.UTF-8
-export WINELOADER=$loader
-[ "$preset" = win64-tests ] && export WINEARCH=win64
 rm -rf build/demo
 mkdir -p build/demo
 "$loader" wineboot --init >/dev/null 2>&1 || true
