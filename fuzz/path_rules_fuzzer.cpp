@@ -61,6 +61,15 @@ void CheckExtractFileDir(const UnicodeString& path) {
   }
 }
 
+// A fully qualified path stays so whatever is appended (the launcher checks directory + file name), and a
+// path that is qualified starts with a drive or two separators.
+void CheckFullyQualified(const UnicodeString& path) {
+  if (!IsPathFullyQualified(path)) return;
+  Require(IsPathFullyQualified(path + u"\\SentrelInstaller.exe"), "appending keeps a path fully qualified");
+  const bool separators = path.size() >= 2 && (path[0] == u'\\' || path[0] == u'/') && (path[1] == u'\\' || path[1] == u'/');
+  Require(separators || (path.size() >= 3 && path[1] == u':'), "a fully qualified path has a drive or two separators");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -76,5 +85,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckDelimiters(u"\\:", text);
   CheckExtractFileDir(text);
   CheckExtractFileDir(units);
+  CheckFullyQualified(text);
   return 0;
 }

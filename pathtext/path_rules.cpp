@@ -33,3 +33,33 @@ UnicodeString ExtractFileDir(const UnicodeString& path) {
   if (end > 1 && path[end - 1] == u'\\' && !IsDelimiter(DriveAndPathDelimiters, path, end - 1)) --end;
   return path.substr(0, end);
 }
+
+namespace {
+
+bool IsSeparator(char16_t unit) { return unit == u'\\' || unit == u'/'; }
+bool IsDriveLetter(char16_t unit) { return (unit >= u'A' && unit <= u'Z') || (unit >= u'a' && unit <= u'z'); }
+
+// Length of the run of non-separators starting at position (0-based).
+std::size_t ComponentLength(const UnicodeString& path, std::size_t position) {
+  std::size_t end = position;
+  while (end < path.size() && !IsSeparator(path[end])) ++end;
+  return end - position;
+}
+
+}  // namespace
+
+bool IsPathFullyQualified(const UnicodeString& path) {
+  if (path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == u':' && IsSeparator(path[2])) return true;
+  if (path.size() < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1])) return false;
+  // "\\?\" and "\\.\": device paths, already absolute.
+  if (path.size() >= 4 && (path[2] == u'?' || path[2] == u'.') && IsSeparator(path[3])) return true;
+  // "\\server\share": both names present.
+  const std::size_t server = ComponentLength(path, 2);
+  if (server == 0 || 2 + server >= path.size()) return false;
+  return ComponentLength(path, 2 + server + 1) > 0;
+}
+
+bool MayHoldEnvironmentReference(const UnicodeString& path) {
+  const std::size_t first = path.find(u'%');
+  return first != UnicodeString::npos && path.find(u'%', first + 1) != UnicodeString::npos;
+}

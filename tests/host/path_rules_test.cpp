@@ -65,4 +65,33 @@ TEST(PathRules, IsDelimiter) {
   EXPECT_FALSE(IsDelimiter(u"\xD800", text, 4));
 }
 
+TEST(PathRules, IsPathFullyQualified) {
+  const struct {
+    std::u16string path;
+    bool expected;
+  } cases[] = {
+      {u"C:\\X.exe", true},          {u"c:/X.exe", true},           {u"\\\\server\\share\\X.exe", true},
+      {u"//server/share/X.exe", true}, {u"\\\\?\\C:\\X.exe", true},  {u"\\\\.\\C:\\X.exe", true},
+      {u"\\\\server\\share", true},
+      {u"", false},                  {u"X.exe", false},             {u".\\X.exe", false},
+      {u"..\\X.exe", false},         {u"\\X.exe", false},           {u"/X.exe", false},
+      {u"C:X.exe", false},           {u"C:", false},                {u"\\\\", false},
+      {u"\\\\X.exe", false},         {u"\\\\server\\", false},      {u"\\\\\\share\\X.exe", false},
+      {u"\\??\\C:\\X.exe", false},   {u"1:\\X.exe", false},         {u"\uFF23:\\X.exe", false},
+      {u"C\uFF1A\\X.exe", false},    {u"C:\uFF3CX.exe", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsPathFullyQualified(c.path), c.expected) << "path: " << Show(c.path);
+}
+
+TEST(PathRules, MayHoldEnvironmentReference) {
+  const struct {
+    std::u16string path;
+    bool expected;
+  } cases[] = {
+      {u"C:\\%TEMP%\\X.exe", true}, {u"C:\\50%\\100%\\X.exe", true}, {u"C:\\%%\\X.exe", true},
+      {u"C:\\100%\\X.exe", false},  {u"C:\\Tools\\X.exe", false},     {u"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(MayHoldEnvironmentReference(c.path), c.expected) << "path: " << Show(c.path);
+}
+
 }  // namespace
