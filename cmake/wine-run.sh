@@ -17,7 +17,8 @@ mkdir -p "$root"
 root=$(readlink -f "$root")
 export WINEPREFIX="$root/prefix-$LC_ALL"
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# LAUNCHER_WINE_DLLOVERRIDES: a test's own load-order entries, after the ones every run has.
+export WINEDLLOVERRIDES="mscoree,mshtml=${LAUNCHER_WINE_DLLOVERRIDES:+;$LAUNCHER_WINE_DLLOVERRIDES}"
 
 # A 64-bit program goes to wine64 directly; a 32-bit one needs the 32-bit loader, which runs only where
 # the kernel executes 32-bit Linux programs.

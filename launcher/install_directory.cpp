@@ -7,18 +7,18 @@
 const AnsiString InstallerKey("Software\\Vantorq Technologies\\SnDriverInstaller");
 const AnsiString InstallDirectoryValue("InstallDirectory");
 
-AnsiString ReadMachineString(const AnsiString& key, const AnsiString& valueName) {
-  AnsiString result;
+UnicodeString ReadMachineString(const AnsiString& key, const AnsiString& valueName) {
+  UnicodeString result;
   // No KEY_WOW64_* flag: a 32-bit launcher reads the 32-bit view, where a 32-bit installer records itself.
   TRegistry registry(platform::KeyRead);
   registry.SetRootKey(platform::HkeyLocalMachine);
-  if (registry.OpenKey(ToWide(key), false)) result = ToNarrow(registry.ReadString(ToWide(valueName)));
+  if (registry.OpenKey(ToWide(key), false)) result = registry.ReadString(ToWide(valueName));
   registry.CloseKey();
   return result;
 }
 
-AnsiString GetInstallDirectory() {
+UnicodeString GetInstallDirectory() {
   // The trim works on the wide form: in a double-byte code page such as 932 the last narrow byte can be
   // 0x5C while being the trail byte of a character, not a backslash.
-  return ToNarrow(ExcludeTrailingPathDelimiter(ToWide(ReadMachineString(InstallerKey, InstallDirectoryValue))));
+  return ExcludeTrailingPathDelimiter(ReadMachineString(InstallerKey, InstallDirectoryValue));
 }

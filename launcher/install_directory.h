@@ -9,8 +9,9 @@ extern const AnsiString InstallDirectoryValue;
 
 // The text of value under HKEY_LOCAL_MACHINE\key, read with KEY_READ; empty when the key cannot be
 // opened or the value is absent or empty. Throws ERegistryException when the value is not text.
-AnsiString ReadMachineString(const AnsiString& key, const AnsiString& valueName);
+// The text stays wide: a narrow form could only be made by replacing what the code page cannot spell.
+UnicodeString ReadMachineString(const AnsiString& key, const AnsiString& valueName);
 
 // The installation directory without one trailing backslash; empty when the setting is absent.
 // Throws ERegistryException as ReadMachineString does.
-AnsiString GetInstallDirectory();
+UnicodeString GetInstallDirectory();

@@ -1,24 +1,65 @@
 #include "launcher/launch_sequence.h"
 
+#include <optional>
+#include <string>
+
+#include "launcher/dll_search.h"
 #include "launcher/install_directory.h"
 #include "pathtext/file_probe.h"
 #include "pathtext/path_rules.h"
 #include "pathtext/text_conversion.h"
 #include "platform/win32_api.h"
 
-const AnsiString InstallerFileName("\\SentrelInstaller.exe");
+const UnicodeString InstallerFileName(u"\\SentrelInstaller.exe");
+
+namespace {
+
+// The run's one line for a support engineer with a debugger or DebugView: what was started, or why not.
+void Report(const UnicodeString& line) { platform::OutputDebugStringW((u"Launcher: " + line + u"\n").c_str()); }
+
+UnicodeString Decimal(std::uint32_t value) {
+  const std::string digits = std::to_string(value);
+  return UnicodeString(digits.begin(), digits.end());
+}
+
+}  // namespace
 
 int RunLaunchSequence() {
-  const AnsiString directory = GetInstallDirectory();
-  // Without a directory the path would be "\SentrelInstaller.exe", relative to the root of whatever drive
-  // we were started from: anyone who can write there would get their program run.
-  if (directory.IsEmpty()) return 0;
+  // First, before the registry or the shell can load a DLL on demand.
+  RestrictDllSearchToSystemDirectory();
 
-  const AnsiString installerPath = directory + InstallerFileName;
-  if (!FileExists(ToWide(installerPath))) return 0;
+  const UnicodeString directory = GetInstallDirectory();
+  if (directory.empty()) {
+    Report(u"nothing started: no InstallDirectory under HKLM\\" + ToWide(InstallerKey));
+    return 0;
+  }
 
-  const AnsiString workingDirectory = ToNarrow(ExtractFileDir(ToWide(installerPath)));
+  const UnicodeString installerPath = directory + InstallerFileName;
+  // Anything less would be resolved against the current directory or drive, which whoever starts the
+  // launcher chooses (a shortcut's "Start in", a deployment tool, a USB stick).
+  if (!IsPathFullyQualified(installerPath)) {
+    Report(u"nothing started: not a fully qualified path: " + installerPath);
+    return 0;
+  }
+  if (MayHoldEnvironmentReference(installerPath)) {
+    Report(u"nothing started: the shell could expand %...% in: " + installerPath);
+    return 0;
+  }
+  // The shell takes narrow text: the path must be the same path in the ANSI code page, not a look-alike.
+  const UnicodeString workingDirectory = ExtractFileDir(installerPath);
+  const std::optional<AnsiString> narrowPath = ToNarrowExact(installerPath);
+  const std::optional<AnsiString> narrowWorkingDirectory = ToNarrowExact(workingDirectory);
+  if (!narrowPath || !narrowWorkingDirectory) {
+    Report(u"nothing started: code page " + Decimal(SystemAnsiCodePage()) + u" cannot spell exactly: " + installerPath);
+    return 0;
+  }
+  if (!FileExists(installerPath)) {
+    Report(u"nothing started: no installer file (missing, or a directory): " + installerPath);
+    return 0;
+  }
+
+  Report(u"starting " + installerPath + u" in " + workingDirectory);
   // "" as the operation, not null: the shell then uses the file's default verb.
-  platform::ShellExecuteA("", installerPath.CStr(), "", workingDirectory.CStr(), platform::SwShowNormal);
+  platform::ShellExecuteA("", narrowPath->CStr(), "", narrowWorkingDirectory->CStr(), platform::SwShowNormal);
   return 0;
 }

@@ -4,9 +4,11 @@
 #include "pathtext/text.h"
 
 // Appended to the installation directory as it stands; it carries its own separator.
-extern const AnsiString InstallerFileName;
+extern const UnicodeString InstallerFileName;
 
 // Starts <install directory>\SentrelInstaller.exe in its own directory with SW_SHOWNORMAL and no
-// arguments, without waiting for it, when the setting names a directory and the file is there; otherwise
-// starts nothing. Returns the exit status, 0. An ERegistryException from the lookup propagates.
+// arguments, without waiting for it, when that is a fully qualified path which the ANSI code page spells
+// exactly and the file is there; otherwise starts nothing. Either way writes one line saying what it did,
+// or why not, to the debugger output. Returns the exit status, 0. An ERegistryException from the lookup
+// propagates.
 int RunLaunchSequence();

@@ -50,6 +50,21 @@ inline constexpr Dword FileAttributeDirectory = 0x10;
 
 inline constexpr int SwShowNormal = 1;
 
+// Code pages that WideCharToMultiByte treats specially (see there).
+inline constexpr Dword CpUtf7 = 65000;
+inline constexpr Dword CpUtf8 = 65001;
+inline constexpr Dword CpGb18030 = 54936;
+inline constexpr Dword CpSymbol = 42;
+inline constexpr Dword WcErrInvalidChars = 0x0080;  // WC_ERR_INVALID_CHARS
+inline constexpr Dword WcNoBestFitChars = 0x0400;   // WC_NO_BEST_FIT_CHARS
+
+inline constexpr Status ErrorInvalidParameter = 87;
+inline constexpr Status ErrorProcNotFound = 127;
+inline constexpr Status ErrorInvalidFlags = 1004;
+inline constexpr Status ErrorNoUnicodeTranslation = 1113;
+
+inline constexpr Dword LoadLibrarySearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+
 // ---- Registry ----------------------------------------------------------------------------------------
 // Each returns the Win32 status; *result is written only on success, as Windows does.
 Status RegOpenKeyExW(RegistryKeyHandle base, const char16_t* subKey, Dword access, RegistryKeyHandle* result);
@@ -63,9 +78,15 @@ Status RegCloseKey(RegistryKeyHandle key);
 
 // ---- Code pages --------------------------------------------------------------------------------------
 Dword GetACP();
-// Both return the number of units written (or needed, with capacity 0), 0 on failure.
+// Both return the number of units written (or needed, with capacity 0), 0 on failure (then GetLastError
+// tells why).
 int MultiByteToWideChar(Dword codePage, const char* bytes, int byteCount, char16_t* units, int capacity);
-int WideCharToMultiByte(Dword codePage, const char16_t* units, int unitCount, char* bytes, int capacity);
+// flags are WC_* flags. Windows' contract, which Wine does not enforce: for 65001 and 54936 flags may be
+// only 0 or WC_ERR_INVALID_CHARS; for 42, 50220-50229, 57002-57011 and 65000 they must be 0; for 65000 and
+// 65001 usedDefaultChar must be null. Otherwise the call fails. usedDefaultChar, when not null, is set to
+// whether a character had to be replaced by the code page's default character.
+int WideCharToMultiByte(Dword codePage, Dword flags, const char16_t* units, int unitCount, char* bytes, int capacity,
+                        bool* usedDefaultChar);
 
 // ---- Files -------------------------------------------------------------------------------------------
 // Neither shows the "no disk in drive" critical-error box: the probe must never stop at a dialog.
@@ -74,6 +95,13 @@ Dword GetLastError();
 // Returns InvalidFindHandle on failure; on success *foundAttributes holds the first entry's attributes.
 FindHandle FindFirstFileW(const char16_t* pattern, Dword* foundAttributes);
 void FindClose(FindHandle search);
+
+// ---- DLL search --------------------------------------------------------------------------------------
+// SetDefaultDllDirectories, looked up in kernel32 at run time: Windows 7 without KB2533623 lacks it. False
+// when it is missing (GetLastError then gives ErrorProcNotFound) or fails.
+bool SetDefaultDllDirectories(Dword directoryFlags);
+// False when it fails.
+bool SetDllDirectoryW(const char16_t* directory);
 
 // ---- Shell and process -------------------------------------------------------------------------------
 // Starts file through the shell with a null owner window; the shell's result is not reported.

@@ -40,8 +40,9 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1 &&
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-user-static >/dev/null
 fi
 
-# Wine takes its ANSI code page from the locale; these three give 1252, 1251 and 932.
-want_locales=(en_US.UTF-8 ru_RU.UTF-8 ja_JP.UTF-8)
+# Wine takes its ANSI code page from the locale; these give 1252, 1251, 932, and (hi_IN has no ANSI code
+# page) 65001, UTF-8.
+want_locales=(en_US.UTF-8 ru_RU.UTF-8 ja_JP.UTF-8 hi_IN.UTF-8)
 missing_locale=0
 for l in "${want_locales[@]}"; do
   norm=$(echo "$l" | tr 'A-Z' 'a-z' | sed 's/utf-8/utf8/')

@@ -18,6 +18,11 @@ static_assert(ErrorSuccess == ERROR_SUCCESS && ErrorFileNotFound == ERROR_FILE_N
               ErrorMoreData == ERROR_MORE_DATA);
 static_assert(InvalidFileAttributes == INVALID_FILE_ATTRIBUTES && FileAttributeDirectory == FILE_ATTRIBUTE_DIRECTORY);
 static_assert(SwShowNormal == SW_SHOWNORMAL);
+static_assert(CpUtf7 == CP_UTF7 && CpUtf8 == CP_UTF8 && CpSymbol == CP_SYMBOL);
+static_assert(WcErrInvalidChars == WC_ERR_INVALID_CHARS && WcNoBestFitChars == WC_NO_BEST_FIT_CHARS);
+static_assert(ErrorInvalidParameter == ERROR_INVALID_PARAMETER && ErrorProcNotFound == ERROR_PROC_NOT_FOUND &&
+              ErrorInvalidFlags == ERROR_INVALID_FLAGS && ErrorNoUnicodeTranslation == ERROR_NO_UNICODE_TRANSLATION);
+static_assert(LoadLibrarySearchSystem32 == LOAD_LIBRARY_SEARCH_SYSTEM32);
 
 HKEY ToHkey(RegistryKeyHandle key) { return reinterpret_cast<HKEY>(key); }
 const wchar_t* ToWchar(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
@@ -80,8 +85,13 @@ int MultiByteToWideChar(Dword codePage, const char* bytes, int byteCount, char16
   return ::MultiByteToWideChar(codePage, 0, bytes, byteCount, reinterpret_cast<wchar_t*>(units), capacity);
 }
 
-int WideCharToMultiByte(Dword codePage, const char16_t* units, int unitCount, char* bytes, int capacity) {
-  return ::WideCharToMultiByte(codePage, 0, ToWchar(units), unitCount, bytes, capacity, nullptr, nullptr);
+int WideCharToMultiByte(Dword codePage, Dword flags, const char16_t* units, int unitCount, char* bytes, int capacity,
+                        bool* usedDefaultChar) {
+  BOOL used = FALSE;
+  const int result = ::WideCharToMultiByte(codePage, flags, ToWchar(units), unitCount, bytes, capacity, nullptr,
+                                           usedDefaultChar ? &used : nullptr);
+  if (usedDefaultChar) *usedDefaultChar = used != FALSE;
+  return result;
 }
 
 Dword GetFileAttributesW(const char16_t* path) {
@@ -101,6 +111,23 @@ FindHandle FindFirstFileW(const char16_t* pattern, Dword* foundAttributes) {
 }
 
 void FindClose(FindHandle search) { ::FindClose(reinterpret_cast<HANDLE>(search)); }
+
+bool SetDefaultDllDirectories(Dword directoryFlags) {
+  // kernel32 is mapped in every process, so GetModuleHandle needs no LoadLibrary (which would itself search).
+  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+  const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
+  const FARPROC entry = kernel32 ? ::GetProcAddress(kernel32, "SetDefaultDllDirectories") : nullptr;
+  if (!entry) {
+    ::SetLastError(ERROR_PROC_NOT_FOUND);
+    return false;
+  }
+  // The usual cast through a generic function pointer type: FARPROC is how Windows hands out every entry.
+  const auto setDefaultDllDirectories =
+      reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(entry));
+  return setDefaultDllDirectories(directoryFlags) != FALSE;
+}
+
+bool SetDllDirectoryW(const char16_t* directory) { return ::SetDllDirectoryW(ToWchar(directory)) != FALSE; }
 
 void ShellExecuteA(const char* operation, const char* file, const char* parameters, const char* directory,
                    int showCommand) {

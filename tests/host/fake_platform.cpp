@@ -1,6 +1,7 @@
 #include "tests/host/fake_platform.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -116,21 +117,131 @@ Status RegCloseKey(RegistryKeyHandle key) {
   return ErrorSuccess;
 }
 
-// Code page 1252 stood in by Latin-1: enough for the rules above the platform, which only pass text through.
-Dword GetACP() { return 1252; }
+Dword GetACP() { return state.ansiCodePage; }
 
-int MultiByteToWideChar(Dword, const char* bytes, int byteCount, char16_t* units, int capacity) {
-  if (capacity == 0) return byteCount;
-  if (capacity < byteCount) return 0;
-  for (int i = 0; i < byteCount; ++i) units[i] = static_cast<unsigned char>(bytes[i]);
-  return byteCount;
+namespace {
+
+int Fail(Status error) {
+  state.lastError = static_cast<Dword>(error);
+  return 0;
 }
 
-int WideCharToMultiByte(Dword, const char16_t* units, int unitCount, char* bytes, int capacity) {
-  if (capacity == 0) return unitCount;
-  if (capacity < unitCount) return 0;
-  for (int i = 0; i < unitCount; ++i) bytes[i] = units[i] < 0x100 ? static_cast<char>(units[i]) : '?';
-  return unitCount;
+// Copies out into the caller's buffer as Windows does: capacity 0 asks for the size, a short buffer fails.
+template <typename Unit>
+int Deliver(const std::basic_string<Unit>& out, Unit* buffer, int capacity) {
+  const int length = static_cast<int>(out.size());
+  if (capacity == 0) return length;
+  if (capacity < length) return Fail(122);  // ERROR_INSUFFICIENT_BUFFER
+  std::copy(out.begin(), out.end(), buffer);
+  return length;
+}
+
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Windows' documented contract for WideCharToMultiByte's flags and lpUsedDefaultChar.
+bool BreaksConversionContract(Dword codePage, Dword flags, const bool* usedDefaultChar) {
+  const bool onlyZero = codePage == CpUtf7 || codePage == CpSymbol || (codePage >= 50220 && codePage <= 50229) ||
+                        (codePage >= 57002 && codePage <= 57011);
+  const bool zeroOrInvalidChars = codePage == CpUtf8 || codePage == CpGb18030;
+  if (onlyZero && flags != 0) return true;
+  if (zeroOrInvalidChars && flags != 0 && flags != WcErrInvalidChars) return true;
+  return (codePage == CpUtf7 || codePage == CpUtf8) && usedDefaultChar != nullptr;
+}
+
+}  // namespace
+
+int MultiByteToWideChar(Dword codePage, const char* bytes, int byteCount, char16_t* units, int capacity) {
+  std::u16string out;
+  if (codePage == CpUtf8) {
+    // Enough of UTF-8 for text this fake encoded itself; a malformed sequence gives U+FFFD.
+    for (int i = 0; i < byteCount;) {
+      const auto lead = static_cast<unsigned char>(bytes[i]);
+      const int length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+      if (length == 0 || i + length > byteCount) {
+        out += u'\xFFFD';
+        ++i;
+        continue;
+      }
+      char32_t c = length == 1 ? lead : lead & (0xFF >> (length + 1));
+      for (int k = 1; k < length; ++k) c = (c << 6) | (static_cast<unsigned char>(bytes[i + k]) & 0x3F);
+      if (c >= 0x10000) {
+        out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+        out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+      } else {
+        out += static_cast<char16_t>(c);
+      }
+      i += length;
+    }
+  } else {
+    for (int i = 0; i < byteCount; ++i) out += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]));
+  }
+  return Deliver(out, units, capacity);
+}
+
+int WideCharToMultiByte(Dword codePage, Dword flags, const char16_t* units, int unitCount, char* bytes, int capacity,
+                        bool* usedDefaultChar) {
+  if (BreaksConversionContract(codePage, flags, usedDefaultChar)) {
+    ++state.rejectedConversions;
+    return Fail(usedDefaultChar && (codePage == CpUtf7 || codePage == CpUtf8) ? ErrorInvalidParameter
+                                                                                : ErrorInvalidFlags);
+  }
+  std::string out;
+  bool usedDefault = false;
+  for (int i = 0; i < unitCount; ++i) {
+    const char16_t unit = units[i];
+    if (codePage == CpUtf8) {
+      if (IsHighSurrogate(unit) && i + 1 < unitCount && IsLowSurrogate(units[i + 1])) {
+        AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+        ++i;
+      } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
+        if (flags & WcErrInvalidChars) return Fail(ErrorNoUnicodeTranslation);
+        AppendUtf8(out, 0xFFFD);
+      } else {
+        AppendUtf8(out, unit);
+      }
+    } else if (unit < 0x100) {
+      out += static_cast<char>(unit);
+    } else if (!(flags & WcNoBestFitChars) && unit == u'\x0141') {
+      out += 'L';  // best fit: a look-alike, and no default character reported
+    } else if (!(flags & WcNoBestFitChars) && unit == u'\xFF3C') {
+      out += '\\';
+    } else {
+      out += '?';
+      usedDefault = true;
+    }
+  }
+  if (usedDefaultChar) *usedDefaultChar = usedDefault;
+  return Deliver(out, bytes, capacity);
+}
+
+bool SetDefaultDllDirectories(Dword directoryFlags) {
+  state.calls.push_back("SetDefaultDllDirectories " + Hex(directoryFlags));
+  if (!state.hasSetDefaultDllDirectories) return Fail(ErrorProcNotFound) != 0;
+  return true;
+}
+
+bool SetDllDirectoryW(const char16_t* directory) {
+  state.calls.push_back(directory ? "SetDllDirectoryW \"" + Narrow(directory) + "\"" : "SetDllDirectoryW (null)");
+  return true;
 }
 
 Dword GetFileAttributesW(const char16_t* path) {
@@ -165,6 +276,7 @@ void ShellExecuteA(const char* operation, const char* file, const char* paramete
                    int showCommand) {
   // Null pointers are recorded as "(null)" so that a test can tell them from empty text.
   auto text = [](const char* s) { return s ? std::string(s) : std::string("(null)"); };
+  state.calls.push_back("ShellExecuteA");
   state.shellCalls.push_back({text(operation), text(file), text(parameters), text(directory), showCommand});
 }
 

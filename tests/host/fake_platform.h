@@ -39,7 +39,8 @@ struct FakeWindowsState {
   // test change a value between the size query and the data query.
   std::function<void(int queriesSoFar)> afterQuery;
   int queries = 0;
-  std::vector<std::string> calls;  // "RegOpenKeyExW 80000002 Software\X 00020019" and the like
+  // "RegOpenKeyExW 80000002 Software\X 00020019", "SetDefaultDllDirectories 00000800", "ShellExecuteA"...
+  std::vector<std::string> calls;
   int openKeys = 0;                // opened minus closed; must be 0 when the code under test is done
 
   // Files: attributes by exact path; a path absent here fails with missingError.
@@ -50,6 +51,15 @@ struct FakeWindowsState {
   int searches = 0;  // FindFirstFileW calls
   int openSearches = 0;
   int probes = 0;
+
+  // Code pages: GetACP's answer. 1252 is modelled as Latin-1 with a best-fit table of two look-alikes
+  // (U+0141 to "L", U+FF3C to "\\"), 65001 as UTF-8; WideCharToMultiByte enforces Windows' documented
+  // flag contract, which Wine does not, and counts each call it rejects.
+  platform::Dword ansiCodePage = 1252;
+  int rejectedConversions = 0;
+
+  // DLL search: whether kernel32 has SetDefaultDllDirectories (Windows 7 without KB2533623 does not).
+  bool hasSetDefaultDllDirectories = true;
 
   platform::Dword lastError = 0;
   std::vector<FakeShellCall> shellCalls;

@@ -7,60 +7,153 @@
 #include "launcher/registry_exception.h"
 #include "launcher/uncaught_error.h"
 #include "tests/host/fake_platform.h"
+#include "tests/shared/install_directory_outcome.h"
 #include "tests/shared/registry_value_cases.h"
 
 namespace {
 
 constexpr platform::Dword NormalFile = 0x20;
+const std::u16string NothingStarted = u"Launcher: nothing started: ";
+
+void SetSetting(const char16_t* setting) {
+  auto& key = FakeWindows().keys[FakeKeyName(platform::HkeyLocalMachine, u"Software\\Vantorq Technologies\\SnDriverInstaller")];
+  if (setting) key.values[u"InstallDirectory"] = {platform::RegSz, RegistryBytes(setting)};
+}
 
 struct LaunchCase {
   const char* name;
-  const char16_t* setting;     // nullptr: the value is absent
-  const char16_t* presentAt;   // where a file of that name exists (nullptr: nowhere)
+  platform::Dword codePage;
+  const char16_t* setting;       // nullptr: the value is absent
+  const char16_t* presentAt;     // where a file of that name exists (nullptr: nowhere)
   platform::Dword attributes;
-  const char* expectedFile;    // nullptr: nothing may be started
+  const char* expectedFile;      // narrow, as the shell gets it; nullptr: nothing may be started
   const char* expectedDirectory;
+  std::u16string expectedReport;  // the one line on the debugger output
 };
 
 TEST(LaunchSequence, WhatIsStartedAndWhere) {
+  const std::u16string notQualified = NothingStarted + u"not a fully qualified path: ";
+  const std::u16string noFile = NothingStarted + u"no installer file (missing, or a directory): ";
+  const std::u16string noSetting =
+      NothingStarted + u"no InstallDirectory under HKLM\\Software\\Vantorq Technologies\\SnDriverInstaller\n";
   const LaunchCase cases[] = {
-      {"typical", u"C:\\Tools\\", u"C:\\Tools\\SentrelInstaller.exe", NormalFile, "C:\\Tools\\SentrelInstaller.exe",
-       "C:\\Tools"},
-      {"drive root keeps its backslash", u"C:\\", u"C:\\SentrelInstaller.exe", NormalFile, "C:\\SentrelInstaller.exe",
-       "C:\\"},
-      {"doubled backslash: one dropped, both kept in the directory", u"D:\\App\\\\",
-       u"D:\\App\\\\SentrelInstaller.exe", NormalFile, "D:\\App\\\\SentrelInstaller.exe", "D:\\App\\\\"},
-      {"UNC share", u"\\\\server\\share\\X", u"\\\\server\\share\\X\\SentrelInstaller.exe", NormalFile,
-       "\\\\server\\share\\X\\SentrelInstaller.exe", "\\\\server\\share\\X"},
-      {"installer missing", u"C:\\Tools", nullptr, 0, nullptr, nullptr},
-      {"a directory named like the installer", u"C:\\Tools", u"C:\\Tools\\SentrelInstaller.exe",
-       platform::FileAttributeDirectory, nullptr, nullptr},
-      // Without a directory the path would resolve against the current drive's root: never probed.
-      {"setting absent", nullptr, u"\\SentrelInstaller.exe", NormalFile, nullptr, nullptr},
-      {"setting empty", u"", u"\\SentrelInstaller.exe", NormalFile, nullptr, nullptr},
-      {"setting a lone backslash", u"\\", u"\\SentrelInstaller.exe", NormalFile, nullptr, nullptr},
+      {"typical", 1252, u"C:\\Tools\\", u"C:\\Tools\\SentrelInstaller.exe", NormalFile,
+       "C:\\Tools\\SentrelInstaller.exe", "C:\\Tools",
+       u"Launcher: starting C:\\Tools\\SentrelInstaller.exe in C:\\Tools\n"},
+      {"drive root keeps its backslash", 1252, u"C:\\", u"C:\\SentrelInstaller.exe", NormalFile,
+       "C:\\SentrelInstaller.exe", "C:\\", u"Launcher: starting C:\\SentrelInstaller.exe in C:\\\n"},
+      {"doubled backslash: one dropped, both kept in the directory", 1252, u"D:\\App\\\\",
+       u"D:\\App\\\\SentrelInstaller.exe", NormalFile, "D:\\App\\\\SentrelInstaller.exe", "D:\\App\\\\",
+       u"Launcher: starting D:\\App\\\\SentrelInstaller.exe in D:\\App\\\\\n"},
+      {"UNC share", 1252, u"\\\\server\\share\\X", u"\\\\server\\share\\X\\SentrelInstaller.exe", NormalFile,
+       "\\\\server\\share\\X\\SentrelInstaller.exe", "\\\\server\\share\\X",
+       u"Launcher: starting \\\\server\\share\\X\\SentrelInstaller.exe in \\\\server\\share\\X\n"},
+      {"device path", 1252, u"\\\\?\\C:\\Tools", u"\\\\?\\C:\\Tools\\SentrelInstaller.exe", NormalFile,
+       "\\\\?\\C:\\Tools\\SentrelInstaller.exe", "\\\\?\\C:\\Tools",
+       u"Launcher: starting \\\\?\\C:\\Tools\\SentrelInstaller.exe in \\\\?\\C:\\Tools\n"},
+      {"forward slash after the drive", 1252, u"C:/Tools", u"C:/Tools\\SentrelInstaller.exe", NormalFile,
+       "C:/Tools\\SentrelInstaller.exe", "C:/Tools", u"Launcher: starting C:/Tools\\SentrelInstaller.exe in C:/Tools\n"},
+      {"Latin-1 letters under 1252", 1252, u"C:\\Caf\u00E9", u"C:\\Caf\u00E9\\SentrelInstaller.exe", NormalFile,
+       "C:\\Caf\xE9\\SentrelInstaller.exe", "C:\\Caf\xE9",
+       u"Launcher: starting C:\\Caf\u00E9\\SentrelInstaller.exe in C:\\Caf\u00E9\n"},
+      {"installer missing", 1252, u"C:\\Tools", nullptr, 0, nullptr, nullptr,
+       noFile + u"C:\\Tools\\SentrelInstaller.exe\n"},
+      {"a directory named like the installer", 1252, u"C:\\Tools", u"C:\\Tools\\SentrelInstaller.exe",
+       platform::FileAttributeDirectory, nullptr, nullptr, noFile + u"C:\\Tools\\SentrelInstaller.exe\n"},
+      // Nothing below may even be probed: each would resolve against what whoever starts the launcher
+      // chose, or would not be the path the setting names.
+      {"setting absent", 1252, nullptr, u"\\SentrelInstaller.exe", NormalFile, nullptr, nullptr, noSetting},
+      {"setting empty", 1252, u"", u"\\SentrelInstaller.exe", NormalFile, nullptr, nullptr, noSetting},
+      {"setting a lone backslash", 1252, u"\\", u"\\SentrelInstaller.exe", NormalFile, nullptr, nullptr, noSetting},
+      {"relative", 1252, u"Driver", u"Driver\\SentrelInstaller.exe", NormalFile, nullptr, nullptr,
+       notQualified + u"Driver\\SentrelInstaller.exe\n"},
+      {"relative to the current directory", 1252, u".\\Driver", u".\\Driver\\SentrelInstaller.exe", NormalFile,
+       nullptr, nullptr, notQualified + u".\\Driver\\SentrelInstaller.exe\n"},
+      {"rooted on the current drive", 1252, u"\\Apps\\Driver", u"\\Apps\\Driver\\SentrelInstaller.exe", NormalFile,
+       nullptr, nullptr, notQualified + u"\\Apps\\Driver\\SentrelInstaller.exe\n"},
+      {"drive-relative", 1252, u"C:Driver", u"C:Driver\\SentrelInstaller.exe", NormalFile, nullptr, nullptr,
+       notQualified + u"C:Driver\\SentrelInstaller.exe\n"},
+      {"UNC without a share", 1252, u"\\\\", u"\\\\SentrelInstaller.exe", NormalFile, nullptr, nullptr,
+       notQualified + u"\\\\SentrelInstaller.exe\n"},
+      {"REG_SZ holding an environment reference", 1252, u"C:\\%TEMP%", u"C:\\%TEMP%\\SentrelInstaller.exe",
+       NormalFile, nullptr, nullptr,
+       NothingStarted + u"the shell could expand %...% in: C:\\%TEMP%\\SentrelInstaller.exe\n"},
+      {"best-fit look-alike under 1252", 1252, u"C:\\Apps\\W\u0141odek", u"C:\\Apps\\W\u0141odek\\SentrelInstaller.exe",
+       NormalFile, nullptr, nullptr,
+       NothingStarted + u"code page 1252 cannot spell exactly: C:\\Apps\\W\u0141odek\\SentrelInstaller.exe\n"},
+      {"fullwidth reverse solidus under 1252", 1252, u"C:\\Apps\uFF3CDriver",
+       u"C:\\Apps\uFF3CDriver\\SentrelInstaller.exe", NormalFile, nullptr, nullptr,
+       NothingStarted + u"code page 1252 cannot spell exactly: C:\\Apps\uFF3CDriver\\SentrelInstaller.exe\n"},
+      {"no character at all under 1252", 1252, u"C:\\\u0416", u"C:\\\u0416\\SentrelInstaller.exe", NormalFile,
+       nullptr, nullptr, NothingStarted + u"code page 1252 cannot spell exactly: C:\\\u0416\\SentrelInstaller.exe\n"},
+      // UTF-8 as the ANSI code page ("Use Unicode UTF-8" on): every valid path starts as it is.
+      {"UTF-8: Cyrillic", 65001, u"C:\\\u0416", u"C:\\\u0416\\SentrelInstaller.exe", NormalFile,
+       "C:\\\xD0\x96\\SentrelInstaller.exe", "C:\\\xD0\x96",
+       u"Launcher: starting C:\\\u0416\\SentrelInstaller.exe in C:\\\u0416\n"},
+      {"UTF-8: the 1252 look-alike starts as itself", 65001, u"C:\\W\u0141", u"C:\\W\u0141\\SentrelInstaller.exe",
+       NormalFile, "C:\\W\xC5\x81\\SentrelInstaller.exe", "C:\\W\xC5\x81",
+       u"Launcher: starting C:\\W\u0141\\SentrelInstaller.exe in C:\\W\u0141\n"},
+      {"UTF-8: outside the BMP", 65001, u"C:\\\U0001F600", u"C:\\\U0001F600\\SentrelInstaller.exe", NormalFile,
+       "C:\\\xF0\x9F\x98\x80\\SentrelInstaller.exe", "C:\\\xF0\x9F\x98\x80",
+       u"Launcher: starting C:\\\U0001F600\\SentrelInstaller.exe in C:\\\U0001F600\n"},
+      {"UTF-8: an unpaired surrogate", 65001, u"C:\\\xD800X", u"C:\\\xD800X\\SentrelInstaller.exe", NormalFile,
+       nullptr, nullptr, NothingStarted + u"code page 65001 cannot spell exactly: C:\\\xD800X\\SentrelInstaller.exe\n"},
+      // GB18030 takes WC_ERR_INVALID_CHARS only, like UTF-8, but may be asked about the default character.
+      {"GB18030", 54936, u"C:\\Tools", u"C:\\Tools\\SentrelInstaller.exe", NormalFile,
+       "C:\\Tools\\SentrelInstaller.exe", "C:\\Tools", u"Launcher: starting C:\\Tools\\SentrelInstaller.exe in C:\\Tools\n"},
   };
   for (const LaunchCase& c : cases) {
+    SCOPED_TRACE(c.name);
     ResetFakeWindows();
     auto& fake = FakeWindows();
-    auto& key = fake.keys[FakeKeyName(platform::HkeyLocalMachine, u"Software\\Vantorq Technologies\\SnDriverInstaller")];
-    if (c.setting) key.values[u"InstallDirectory"] = {platform::RegSz, RegistryBytes(c.setting)};
+    fake.ansiCodePage = c.codePage;
+    SetSetting(c.setting);
     if (c.presentAt) fake.attributes[c.presentAt] = c.attributes;
 
-    EXPECT_EQ(RunLaunchSequence(), 0) << c.name;
+    EXPECT_EQ(RunLaunchSequence(), 0);
+    EXPECT_EQ(Printable(fake.debugOutput), Printable(c.expectedReport));
+    EXPECT_EQ(fake.rejectedConversions, 0) << "a conversion Windows would reject";
 
     if (!c.expectedFile) {
-      EXPECT_TRUE(fake.shellCalls.empty()) << c.name << ": started " << fake.shellCalls[0].file;
-      if (!c.setting || !*c.setting || std::u16string(c.setting) == u"\\") EXPECT_EQ(fake.probes, 0) << c.name;
+      EXPECT_TRUE(fake.shellCalls.empty()) << "started " << fake.shellCalls[0].file;
+      if (c.expectedReport.rfind(noFile, 0) != 0) EXPECT_EQ(fake.probes, 0);
       continue;
     }
-    ASSERT_EQ(fake.shellCalls.size(), 1u) << c.name;
+    ASSERT_EQ(fake.shellCalls.size(), 1u);
     const FakeShellCall& call = fake.shellCalls[0];
-    EXPECT_EQ(call.operation, "") << c.name;  // empty text, not a null pointer: the default verb
-    EXPECT_EQ(call.file, c.expectedFile) << c.name;
-    EXPECT_EQ(call.parameters, "") << c.name;
-    EXPECT_EQ(call.directory, c.expectedDirectory) << c.name;
-    EXPECT_EQ(call.showCommand, platform::SwShowNormal) << c.name;
+    EXPECT_EQ(call.operation, "");  // empty text, not a null pointer: the default verb
+    EXPECT_EQ(call.file, c.expectedFile);
+    EXPECT_EQ(call.parameters, "");
+    EXPECT_EQ(call.directory, c.expectedDirectory);
+    EXPECT_EQ(call.showCommand, platform::SwShowNormal);
+  }
+}
+
+// Wine's built-in shell32 loads its delay-loaded DLLs without the process's DLL directories, so only
+// here can the order be shown: the search is restricted before the registry is read or the shell called.
+TEST(LaunchSequence, DllSearchRestrictedFirst) {
+  const struct {
+    const char* name;
+    bool hasSetDefaultDllDirectories;
+    std::vector<std::string> expectedFirstCalls;
+  } cases[] = {
+      {"system directory only", true, {"SetDefaultDllDirectories 00000800", "RegOpenKeyExW"}},
+      {"Windows 7 without KB2533623: the current directory at least is dropped", false,
+       {"SetDefaultDllDirectories 00000800", "SetDllDirectoryW \"\"", "RegOpenKeyExW"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetFakeWindows();
+    auto& fake = FakeWindows();
+    fake.hasSetDefaultDllDirectories = c.hasSetDefaultDllDirectories;
+    SetSetting(u"C:\\Tools");
+    fake.attributes[u"C:\\Tools\\SentrelInstaller.exe"] = NormalFile;
+
+    EXPECT_EQ(RunLaunchSequence(), 0);
+    ASSERT_GE(fake.calls.size(), c.expectedFirstCalls.size());
+    for (std::size_t i = 0; i < c.expectedFirstCalls.size(); ++i)
+      EXPECT_EQ(fake.calls[i].substr(0, c.expectedFirstCalls[i].size()), c.expectedFirstCalls[i]) << "call " << i;
+    EXPECT_EQ(fake.calls.back(), "ShellExecuteA");
   }
 }
 
@@ -73,6 +166,7 @@ TEST(LaunchSequence, UnreadableSettingStopsBeforeTheProbe) {
   EXPECT_EQ(fake.probes, 0);
   EXPECT_TRUE(fake.shellCalls.empty());
   EXPECT_EQ(fake.openKeys, 0);
+  EXPECT_TRUE(fake.debugOutput.empty()) << "the error is reported once, by the top-level handler";
 }
 
 TEST(UncaughtError, ReportsTheMessageAndExitsWithOne) {

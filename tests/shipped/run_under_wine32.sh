@@ -59,7 +59,7 @@ setting() {  # view, then reg add arguments or "delete"
 
 passed=0
 failed=0
-check() {  # name, expected exit status, expected record and debugger output ("" for none)
+check() {  # name, expected exit status, expected record ("" for none), debugger output as Wine quotes it
   rm -f "$record"
   set +e
   # Wine reports OutputDebugString text on its seh channel when no debugger is attached.
@@ -78,17 +78,19 @@ check() {  # name, expected exit status, expected record and debugger output (""
     echo "FAILED: $1"
     echo "  exit status $status (expected $2)"
     echo "  started: ${got:-nothing} (expected ${3:-nothing})"
-    echo "  debugger output: ${debug:-none} (expected ${4:-none})"
+    printf '  debugger output: %s (expected %s)\n' "${debug:-none}" "${4:-none}"
   fi
 }
 
 setting /reg:64 delete
 setting /reg:32 /t REG_SZ /d 'C:\Shipped\'
-check "started from the 32-bit view's setting" 0 'directory=C:\Shipped arguments= show=1 ' ""
+check "started from the 32-bit view's setting" 0 'directory=C:\Shipped arguments= show=1 ' \
+  'Launcher: starting C:\\Shipped\\SentrelInstaller.exe in C:\\Shipped\n'
 
 setting /reg:32 delete
 setting /reg:64 /t REG_SZ /d 'C:\Shipped\'
-check "a setting in the 64-bit view only is not seen" 0 "" ""
+check "a setting in the 64-bit view only is not seen" 0 "" \
+  'Launcher: nothing started: no InstallDirectory under HKLM\\Software\\Vantorq Technologies\\SnDriverInstaller\n'
 
 setting /reg:64 delete
 setting /reg:32 /t REG_DWORD /d 1

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -145,14 +146,17 @@ enum class Setting { Text, Absent, KeyMissing, Number };
 
 struct EndToEndCase {
   const char* name;
+  unsigned codePage;               // the ANSI code page the row needs; 0: any
   Setting setting;
   std::wstring directory;          // the setting's text
-  std::wstring installerAt;        // where FakeInstaller.exe is copied to (empty: nowhere)
+  std::vector<std::wstring> installersAt;  // where FakeInstaller.exe is copied to
   std::wstring directoryAt;        // a directory to create (empty: none)
   std::wstring arguments;          // given to the launcher
   WORD show;                       // the launcher's own show command
   DWORD expectedExit;
   std::wstring expectedDirectory;  // the installer's working directory; empty: nothing may start
+  // The one line on the debugger output: the whole of it when it ends in a newline, else its beginning
+  // (the rest names a path that the debugger buffer holds in the ANSI code page).
   std::string expectedDebugOutput;
 };
 
@@ -167,28 +171,70 @@ void RemoveTree(const std::wstring& path) {
 
 TEST(EndToEnd, LauncherStartsTheInstallerOrNothing) {
   const std::wstring typical = Scratch + L"\\Typical";
+  const std::wstring typicalInstaller = typical + L"\\SentrelInstaller.exe";
   const std::wstring accented = Scratch + L"\\Program Files\\Caf\u00E9";
+  const std::wstring japanese = Scratch + L"\\\u8868\u3042\u30A2";
+  const std::wstring cyrillic = Scratch + L"\\\u0416\u0141";
   const std::wstring doubled = Scratch + L"\\Doubled";
+  const std::wstring driver = Scratch + L"\\Driver";
+  const std::wstring driverInstaller = driver + L"\\SentrelInstaller.exe";
   const std::wstring rootInstaller = L"C:\\SentrelInstaller.exe";
+  const std::string starting = "Launcher: starting ";
+  const std::string notQualified = "Launcher: nothing started: not a fully qualified path: ";
+  const std::string noFile = "Launcher: nothing started: no installer file (missing, or a directory): ";
+  const std::string noSetting =
+      "Launcher: nothing started: no InstallDirectory under HKLM\\Software\\Vantorq Technologies\\SnDriverInstaller\n";
+  const std::string cannotSpell = "Launcher: nothing started: code page " + std::to_string(GetACP()) +
+                                  " cannot spell exactly: ";
   const std::string invalidType = "Invalid data type for 'InstallDirectory'\n";
   const EndToEndCase cases[] = {
-      {"typical", Setting::Text, typical + L"\\", typical + L"\\SentrelInstaller.exe", {}, {}, SW_SHOWNORMAL, 0, typical, ""},
-      {"spaces and a code page character", Setting::Text, accented, accented + L"\\SentrelInstaller.exe", {}, {},
-       SW_SHOWNORMAL, 0, accented, ""},
-      {"drive root", Setting::Text, L"C:\\", rootInstaller, {}, {}, SW_SHOWNORMAL, 0, L"C:\\", ""},
-      {"doubled trailing backslash", Setting::Text, doubled + L"\\\\", doubled + L"\\SentrelInstaller.exe", {}, {},
-       SW_SHOWNORMAL, 0, doubled, ""},
-      {"arguments and a minimised launcher", Setting::Text, typical, typical + L"\\SentrelInstaller.exe", {},
-       L"/S --quiet \"C:\\some path\"", SW_SHOWMINNOACTIVE, 0, typical, ""},
-      {"hidden launcher", Setting::Text, typical, typical + L"\\SentrelInstaller.exe", {}, {}, SW_HIDE, 0, typical, ""},
-      {"directory named like the installer", Setting::Text, typical, {}, typical + L"\\SentrelInstaller.exe", {},
-       SW_SHOWNORMAL, 0, {}, ""},
-      {"installer missing", Setting::Text, typical, {}, typical, {}, SW_SHOWNORMAL, 0, {}, ""},
-      // The launcher runs from C:\ with an installer lying at the drive root: still nothing may start.
-      {"setting absent", Setting::Absent, {}, rootInstaller, {}, {}, SW_SHOWNORMAL, 0, {}, ""},
-      {"setting empty", Setting::Text, L"", rootInstaller, {}, {}, SW_SHOWNORMAL, 0, {}, ""},
-      {"key missing", Setting::KeyMissing, {}, rootInstaller, {}, {}, SW_SHOWNORMAL, 0, {}, ""},
-      {"setting not text", Setting::Number, {}, rootInstaller, {}, {}, SW_SHOWNORMAL, 1, {}, invalidType},
+      {"typical", 0, Setting::Text, typical + L"\\", {typicalInstaller}, {}, {}, SW_SHOWNORMAL, 0, typical,
+       starting + "C:\\launcher-e2e\\Typical\\SentrelInstaller.exe in C:\\launcher-e2e\\Typical\n"},
+      {"spaces and a Latin-1 letter", 1252, Setting::Text, accented, {accented + L"\\SentrelInstaller.exe"}, {}, {},
+       SW_SHOWNORMAL, 0, accented, starting},
+      {"Japanese under 932", 932, Setting::Text, japanese, {japanese + L"\\SentrelInstaller.exe"}, {}, {},
+       SW_SHOWNORMAL, 0, japanese, starting},
+      {"Cyrillic and a Polish letter under UTF-8", 65001, Setting::Text, cyrillic,
+       {cyrillic + L"\\SentrelInstaller.exe"}, {}, {}, SW_SHOWNORMAL, 0, cyrillic, starting},
+      {"drive root", 0, Setting::Text, L"C:\\", {rootInstaller}, {}, {}, SW_SHOWNORMAL, 0, L"C:\\",
+       starting + "C:\\SentrelInstaller.exe in C:\\\n"},
+      {"doubled trailing backslash", 0, Setting::Text, doubled + L"\\\\", {doubled + L"\\SentrelInstaller.exe"}, {},
+       {}, SW_SHOWNORMAL, 0, doubled, starting + "C:\\launcher-e2e\\Doubled\\\\SentrelInstaller.exe in "},
+      {"arguments and a minimised launcher", 0, Setting::Text, typical, {typicalInstaller}, {},
+       L"/S --quiet \"C:\\some path\"", SW_SHOWMINNOACTIVE, 0, typical, starting},
+      {"hidden launcher", 0, Setting::Text, typical, {typicalInstaller}, {}, {}, SW_HIDE, 0, typical, starting},
+      {"directory named like the installer", 0, Setting::Text, typical, {}, typicalInstaller, {}, SW_SHOWNORMAL, 0,
+       {}, noFile + "C:\\launcher-e2e\\Typical\\SentrelInstaller.exe\n"},
+      {"installer missing", 0, Setting::Text, typical, {}, typical, {}, SW_SHOWNORMAL, 0, {},
+       noFile + "C:\\launcher-e2e\\Typical\\SentrelInstaller.exe\n"},
+      // The launcher runs in C:\launcher-e2e, with an installer at the drive root and in .\Driver: none of
+      // these settings may start either.
+      {"setting absent", 0, Setting::Absent, {}, {rootInstaller}, {}, {}, SW_SHOWNORMAL, 0, {}, noSetting},
+      {"setting empty", 0, Setting::Text, L"", {rootInstaller}, {}, {}, SW_SHOWNORMAL, 0, {}, noSetting},
+      {"key missing", 0, Setting::KeyMissing, {}, {rootInstaller}, {}, {}, SW_SHOWNORMAL, 0, {}, noSetting},
+      {"relative", 0, Setting::Text, L"Driver", {driverInstaller}, {}, {}, SW_SHOWNORMAL, 0, {},
+       notQualified + "Driver\\SentrelInstaller.exe\n"},
+      {"relative to the current directory", 0, Setting::Text, L".\\Driver", {driverInstaller}, {}, {}, SW_SHOWNORMAL,
+       0, {}, notQualified + ".\\Driver\\SentrelInstaller.exe\n"},
+      {"rooted", 0, Setting::Text, L"\\launcher-e2e\\Driver", {driverInstaller}, {}, {}, SW_SHOWNORMAL, 0, {},
+       notQualified + "\\launcher-e2e\\Driver\\SentrelInstaller.exe\n"},
+      {"drive-relative", 0, Setting::Text, L"C:Driver", {driverInstaller}, {}, {}, SW_SHOWNORMAL, 0, {},
+       notQualified + "C:Driver\\SentrelInstaller.exe\n"},
+      // Wine's ShellExecute expands environment references in the file name: the file probed and the
+      // file started would differ.
+      {"environment reference", 0, Setting::Text, Scratch + L"\\%LAUNCHER_E2E_ELSEWHERE%",
+       {Scratch + L"\\%LAUNCHER_E2E_ELSEWHERE%\\SentrelInstaller.exe", driverInstaller}, {}, {}, SW_SHOWNORMAL, 0, {},
+       "Launcher: nothing started: the shell could expand %...% in: "
+       "C:\\launcher-e2e\\%LAUNCHER_E2E_ELSEWHERE%\\SentrelInstaller.exe\n"},
+      // Best fit would turn each setting into the path of the look-alike installer, which is there too.
+      {"best fit: L with stroke", 1252, Setting::Text, Scratch + L"\\W\u0142odek",
+       {Scratch + L"\\W\u0142odek\\SentrelInstaller.exe", Scratch + L"\\Wlodek\\SentrelInstaller.exe"}, {}, {},
+       SW_SHOWNORMAL, 0, {}, cannotSpell},
+      {"best fit: fullwidth reverse solidus", 1252, Setting::Text, Scratch + L"\uFF3CDriver", {driverInstaller}, {}, {},
+       SW_SHOWNORMAL, 0, {}, cannotSpell},
+      {"best fit: yen sign under 932", 932, Setting::Text, Scratch + L"\u00A5Driver", {driverInstaller}, {}, {},
+       SW_SHOWNORMAL, 0, {}, cannotSpell},
+      {"setting not text", 0, Setting::Number, {}, {rootInstaller}, {}, {}, SW_SHOWNORMAL, 1, {}, invalidType},
   };
 
   const std::wstring record = Scratch + L"\\record.txt";
@@ -199,18 +245,23 @@ TEST(EndToEnd, LauncherStartsTheInstallerOrNothing) {
   SetEnvironmentVariableW(L"LAUNCHER_TEST_RECORD", record.c_str());
   SetEnvironmentVariableW(L"LAUNCHER_TEST_RELEASE", releaseName);
   const std::wstring fakeInstaller = BinaryDirectory() + L"\\FakeInstaller.exe";
+  SetEnvironmentVariableW(L"LAUNCHER_E2E_ELSEWHERE", L"Driver");
   DebugOutputCapture debugOutput;
   ASSERT_TRUE(debugOutput.Ready());
 
   for (const EndToEndCase& c : cases) {
+    if (c.codePage != 0 && c.codePage != GetACP()) continue;
     SCOPED_TRACE(c.name);
     RemoveTree(Scratch);
     DeleteFileW(rootInstaller.c_str());
     ResetEvent(release);
     SHCreateDirectoryExW(nullptr, Scratch.c_str(), nullptr);
-    for (const std::wstring& dir : {c.directoryAt, c.installerAt.substr(0, c.installerAt.find_last_of(L'\\'))})
+    if (!c.directoryAt.empty()) SHCreateDirectoryExW(nullptr, c.directoryAt.c_str(), nullptr);
+    for (const std::wstring& installer : c.installersAt) {
+      const std::wstring dir = installer.substr(0, installer.find_last_of(L'\\'));
       if (dir.size() > 3) SHCreateDirectoryExW(nullptr, dir.c_str(), nullptr);
-    if (!c.installerAt.empty()) ASSERT_TRUE(CopyFileW(fakeInstaller.c_str(), c.installerAt.c_str(), FALSE));
+      ASSERT_TRUE(CopyFileW(fakeInstaller.c_str(), installer.c_str(), FALSE)) << Narrow(installer);
+    }
 
     switch (c.setting) {
       case Setting::Text: wine_test::WriteSetting(REG_SZ, RegistryBytes(std::u16string(c.directory.begin(), c.directory.end()))); break;
@@ -222,7 +273,13 @@ TEST(EndToEnd, LauncherStartsTheInstallerOrNothing) {
     const LauncherRun run = RunLauncher(c.arguments, c.show, Scratch);
     EXPECT_TRUE(run.exitedInTime) << "the launcher did not exit: it may be waiting for the installer";
     EXPECT_EQ(run.exitCode, c.expectedExit);
-    EXPECT_EQ(debugOutput.TextOf(run.pid, !c.expectedDebugOutput.empty()), c.expectedDebugOutput);
+    const std::string debugText = debugOutput.TextOf(run.pid, true);
+    if (c.expectedDebugOutput.back() == '\n') {
+      EXPECT_EQ(debugText, c.expectedDebugOutput);
+    } else {
+      EXPECT_EQ(debugText.substr(0, c.expectedDebugOutput.size()), c.expectedDebugOutput) << debugText;
+      EXPECT_EQ(std::count(debugText.begin(), debugText.end(), '\n'), 1) << "one line: " << debugText;
+    }
 
     // The installer, if started, is still blocked on the release event: the launcher did not wait.
     const std::wstring recorded = ReadRecord(record, c.expectedDirectory.empty() ? 2000 : 20000);

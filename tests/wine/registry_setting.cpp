@@ -45,6 +45,7 @@ unsigned ExpectedCodePage() {
   if (name.rfind("en_US", 0) == 0) return 1252;
   if (name.rfind("ru_RU", 0) == 0) return 1251;
   if (name.rfind("ja_JP", 0) == 0) return 932;
+  if (name.rfind("hi_IN", 0) == 0) return 65001;  // a locale with no ANSI code page: Wine uses UTF-8
   return 0;
 }
 
