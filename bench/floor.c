@@ -1,18 +1,46 @@
 /* The floor for the launcher's benchmark: the same Win32 calls, in the same order, in plain C with no
  * C++ runtime, no exceptions and no RAII. Whatever the launcher costs above this is the price of its
- * runtime and its abstractions. */
+ * runtime and its abstractions. (Like the launcher it refuses paths the code page cannot spell; unlike it,
+ * it skips the path checks that make no Win32 call.) */
 #include <windows.h>
 #include <shellapi.h>
 
+static void Report(const WCHAR* what, const WCHAR* path) {
+  WCHAR line[MAX_PATH * 4];
+  lstrcpyW(line, L"Launcher: ");
+  lstrcatW(line, what);
+  lstrcatW(line, path);
+  lstrcatW(line, L"\n");
+  OutputDebugStringW(line);
+}
+
+/* Exact narrow form, or 0: no best fit, no default character, and it must decode to the same text. */
+static int Narrow(UINT codePage, const WCHAR* wide, int length, char* narrow, int capacity) {
+  BOOL usedDefault = FALSE;
+  WCHAR back[MAX_PATH * 2 + 32];
+  int bytes = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide, length, narrow, capacity, NULL, &usedDefault);
+  if (bytes <= 0 || usedDefault) return 0;
+  if (MultiByteToWideChar(codePage, 0, narrow, bytes, back, MAX_PATH * 2 + 32) != length) return 0;
+  if (CompareStringOrdinal(back, length, wide, length, FALSE) != CSTR_EQUAL) return 0;
+  narrow[bytes] = '\0';
+  return bytes;
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
   (void)instance, (void)previous, (void)commandLine, (void)show;
+  typedef BOOL(WINAPI * SetDefaultDllDirectoriesFunction)(DWORD);
+  SetDefaultDllDirectoriesFunction setDefault =
+      (SetDefaultDllDirectoriesFunction)(void (*)(void))GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                                                       "SetDefaultDllDirectories");
+  if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) SetDllDirectoryW(L"");
+
   UINT codePage = GetACP();
   HKEY key;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Vantorq Technologies\\SnDriverInstaller", 0, KEY_READ, &key))
     return 0;
   DWORD type = 0, size = 0;
-  WCHAR wide[MAX_PATH * 2 + 2] = {0};
-  if (RegQueryValueExW(key, L"InstallDirectory", NULL, &type, NULL, &size) || size == 0 || size > sizeof wide - 2 ||
+  WCHAR wide[MAX_PATH * 2 + 32] = {0};
+  if (RegQueryValueExW(key, L"InstallDirectory", NULL, &type, NULL, &size) || size == 0 || size > MAX_PATH * 4 ||
       RegQueryValueExW(key, L"InstallDirectory", NULL, &type, (BYTE*)wide, &size) || (type != REG_SZ && type != REG_EXPAND_SZ)) {
     RegCloseKey(key);
     return 0;
@@ -20,23 +48,23 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   RegCloseKey(key);
 
   int length = lstrlenW(wide);
-  char narrow[MAX_PATH * 4];
-  int bytes = WideCharToMultiByte(codePage, 0, wide, length, narrow, sizeof narrow, NULL, NULL);
-  length = MultiByteToWideChar(codePage, 0, narrow, bytes, wide, MAX_PATH * 2);
   if (length > 0 && wide[length - 1] == L'\\') --length;
-  bytes = WideCharToMultiByte(codePage, 0, wide, length, narrow, sizeof narrow - 32, NULL, NULL);
-  if (bytes <= 0) return 0;
-  lstrcpyA(narrow + bytes, "\\SentrelInstaller.exe");
+  int directoryLength = length;
+  lstrcpyW(wide + length, L"\\SentrelInstaller.exe");
+  length = lstrlenW(wide);
 
-  WCHAR path[MAX_PATH * 2];
-  int units = MultiByteToWideChar(codePage, 0, narrow, -1, path, MAX_PATH * 2);
-  if (units <= 0) return 0;
-  DWORD attributes = GetFileAttributesW(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
-
-  char directory[MAX_PATH * 4];
-  lstrcpyA(directory, narrow);
-  directory[bytes] = '\0';
+  char narrow[MAX_PATH * 8], directory[MAX_PATH * 8];
+  if (!Narrow(codePage, wide, length, narrow, sizeof narrow - 1) ||
+      !Narrow(codePage, wide, directoryLength, directory, sizeof directory - 1)) {
+    Report(L"nothing started: the code page cannot spell exactly: ", wide);
+    return 0;
+  }
+  DWORD attributes = GetFileAttributesW(wide);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    Report(L"nothing started: no installer file (missing, or a directory): ", wide);
+    return 0;
+  }
+  Report(L"starting ", wide);
   ShellExecuteA(NULL, "", narrow, "", directory, SW_SHOWNORMAL);
   return 0;
 }

@@ -27,10 +27,12 @@ record="$WINEPREFIX/drive_c/launcher-demo-record.txt"
 run() {
   rm -f "$record"
   set +e
-  "$loader" "$launcher" "$@"
+  # Wine shows what a program sends to OutputDebugString, with no debugger attached, on its seh channel.
+  WINEDEBUG=-all,warn+seh "$loader" "$launcher" "$@" 2>build/demo/stderr
   status=$?
   set -e
   for _ in $(seq 100); do [ -f "$record" ] && break; sleep 0.1; done
+  sed -n 's/.*OutputDebugStringA "\(.*\)\\n"$/debugger:  \1/p' build/demo/stderr | sed 's/\\\\/\\/g'
 }
 
 echo "running:   Launcher.exe --these /arguments are-ignored"
