@@ -5,6 +5,29 @@
 #include "launcher/registry_exception.h"
 #include "platform/win32_api.h"
 
+namespace {
+
+UnicodeString Widen(const char* text) {
+  UnicodeString wide;
+  for (; *text; ++text) wide += static_cast<unsigned char>(*text);
+  return wide;
+}
+
+// Wording the message may itself fail, so it happens inside the guard.
+template <typename Describe>
+[[noreturn]] void ReportAndExit(Describe describe) {
+  try {
+    const UnicodeString message = describe() + u"\n";
+    platform::OutputDebugStringW(message.c_str());
+  } catch (...) {
+    // Out of memory while wording the report: an exception escaping a terminate handler would reach
+    // abort() and its message box. End quietly all the same.
+  }
+  platform::ExitProcess(1);
+}
+
+}  // namespace
+
 UnicodeString DescribeCurrentException() {
   const std::exception_ptr current = std::current_exception();
   if (!current) return u"Launcher ended without an error to report";
@@ -13,21 +36,14 @@ UnicodeString DescribeCurrentException() {
   } catch (const ERegistryException& error) {
     return error.Message();
   } catch (const std::exception& error) {
-    UnicodeString message;
-    for (const char* what = error.what(); *what; ++what) message += static_cast<unsigned char>(*what);
-    return message;
+    return Widen(error.what());
   } catch (...) {
     return u"Launcher ended on an unknown error";
   }
 }
 
-void EndProcessOnUncaughtError() {
-  try {
-    const UnicodeString message = DescribeCurrentException() + u"\n";
-    platform::OutputDebugStringW(message.c_str());
-  } catch (...) {
-    // Out of memory while wording the report: an exception escaping a terminate handler would reach
-    // abort() and its message box. End quietly all the same.
-  }
-  platform::ExitProcess(1);
+void EndProcessOnUncaughtError() { ReportAndExit(DescribeCurrentException); }
+
+void EndProcessWithMessage(const char* message) {
+  ReportAndExit([message] { return Widen(message); });
 }

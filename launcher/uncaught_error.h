@@ -13,3 +13,7 @@ UnicodeString DescribeCurrentException();
 
 // The terminate handler: reports DescribeCurrentException() with OutputDebugStringW and exits with 1.
 [[noreturn]] void EndProcessOnUncaughtError();
+
+// Reports message (each byte taken as the code unit of the same value) as the terminate handler does, and
+// exits with 1: what an uncaught exception with that what() would come to.
+[[noreturn]] void EndProcessWithMessage(const char* message);
