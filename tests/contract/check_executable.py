@@ -1,12 +1,22 @@
 #!/usr/bin/python3
-"""The shipped Launcher.exe, read with pefile: what kind of file it is, what it imports, and exactly
-which resources it carries. Run with Debian's python (python3-pefile). Exit status 1 on any mismatch."""
+"""The shipped Launcher.exe, read with pefile: what kind of file it is, how it is hardened, what it
+imports, and exactly which resources it carries. Run with Debian's python (python3-pefile), with the
+mingw objdump on PATH. Exit status 1 on any mismatch."""
+import re
+import shutil
 import struct
+import subprocess
 import sys
 
 import pefile
 
-ALLOWED_IMPORTS = {"KERNEL32.DLL", "ADVAPI32.DLL", "SHELL32.DLL", "MSVCRT.DLL", "USER32.DLL"}
+ALLOWED_IMPORTS = {"KERNEL32.DLL", "ADVAPI32.DLL", "SHELL32.DLL", "MSVCRT.DLL"}
+# Imports that would mean runtime code the launcher must not carry: libssp's guard set-up (it loads a
+# crypto provider) and the C runtime's frame-based SEH handlers.
+FORBIDDEN_IMPORTS = re.compile(r"^(CryptAcquireContext|CryptGenRandom|_except_handler)")
+HARDENING = {"DYNAMIC_BASE": 0x0040, "NX_COMPAT": 0x0100, "NO_SEH": 0x0400, "TERMINAL_SERVER_AWARE": 0x8000}
+IMAGE_FILE_RELOCS_STRIPPED = 0x0001
+SCN_MEM_EXECUTE, SCN_MEM_WRITE = 0x20000000, 0x80000000
 # (width, bits per pixel, stored as PNG), in the icon group's order
 EXPECTED_ICONS = [(32, 4, False), (16, 4, False), (48, 8, False), (32, 8, False), (16, 8, False),
                   (256, 32, True), (48, 32, False), (32, 32, False), (16, 32, False)]
@@ -38,6 +48,32 @@ def icon_image(blob):
     return width, bits, False
 
 
+def check_hardening(pe):
+    flags = pe.OPTIONAL_HEADER.DllCharacteristics
+    expect("hardening flags missing", [name for name, bit in HARDENING.items() if not flags & bit], [])
+    # ASLR needs the relocations: without them Windows loads the file at its preferred base regardless.
+    expect("relocations stripped", bool(pe.FILE_HEADER.Characteristics & IMAGE_FILE_RELOCS_STRIPPED), False)
+    reloc = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
+    expect("base relocation table present", reloc.Size > 0, True)
+    writable_code = [s.Name.rstrip(b"\0").decode() for s in pe.sections
+                     if s.Characteristics & SCN_MEM_EXECUTE and s.Characteristics & SCN_MEM_WRITE]
+    expect("sections both writable and executable", writable_code, [])
+
+
+def check_no_frame_based_seh(path):
+    """NO_SEH is a promise that no code registers a frame-based handler. On x86 that means linking a
+    record into the chain at fs:[0]: no instruction may address fs:0 (fs:0x18, the TEB's own address,
+    is how the C runtime finds its thread; other fs operands show up where data in .text decodes as
+    instructions, and are not absolute fs:0)."""
+    objdump = shutil.which("i686-w64-mingw32-objdump")
+    if not objdump:
+        failures.append("i686-w64-mingw32-objdump not found: cannot prove NO_SEH")
+        return
+    listing = subprocess.run([objdump, "-d", path], capture_output=True, text=True, check=True).stdout
+    touches_chain = [line.strip() for line in listing.splitlines() if re.search(r"%fs:(0x0)?(,|$)", line)]
+    expect("instructions addressing fs:0 (the SEH chain)", touches_chain, [])
+
+
 def main(path):
     pe = pefile.PE(path)
     expect("machine", hex(pe.FILE_HEADER.Machine), hex(pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]))
@@ -46,6 +82,11 @@ def main(path):
 
     imports = {entry.dll.decode().upper() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])}
     expect("imports outside the system DLLs", sorted(imports - ALLOWED_IMPORTS), [])
+    functions = [i.name.decode() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []) for i in entry.imports if i.name]
+    expect("forbidden imports", [f for f in functions if FORBIDDEN_IMPORTS.match(f)], [])
+
+    check_hardening(pe)
+    check_no_frame_based_seh(path)
 
     resources = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
     types = {entry.id: entry for entry in (resources.entries if resources else [])}
