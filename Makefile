@@ -3,8 +3,12 @@
 # make test   - every test (host, file contract, Wine), in one ctest run
 # make bench  - Launcher.exe against a plain-C floor under Wine (a benchmark: prints, asserts nothing)
 # make fuzz   - each libFuzzer target for FUZZ_SECONDS (default 60)
+# make sign CERT=cert.pem KEY=key.pem [PASS=...] [TIMESTAMP_URL=...]   (or PKCS12=bundle.p12)
+#             - build/release/Launcher.exe, signed with Authenticode (SHA-256)
+# make verify FILE=Launcher.exe [CAFILE=ca.pem]
+#             - whether FILE is this commit's launcher, and its signature intact (exit 0 only then)
 # Each target first installs what it needs (scripts/install-deps.sh; idempotent, needs root once).
-.PHONY: deps build test demo bench fuzz clean
+.PHONY: deps build test demo bench fuzz sign verify clean
 
 deps:
 	@scripts/install-deps.sh
@@ -31,6 +35,13 @@ bench: build
 
 fuzz: deps
 	@scripts/fuzz.sh
+
+sign: build
+	@CERT="$(CERT)" KEY="$(KEY)" PKCS12="$(PKCS12)" PASS="$(PASS)" TIMESTAMP_URL="$(TIMESTAMP_URL)" \
+	 scripts/sign-release.sh
+
+verify: deps
+	@scripts/verify-release.sh "$(FILE)" "$(CAFILE)"
 
 clean:
 	rm -rf build

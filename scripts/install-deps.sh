@@ -7,7 +7,7 @@ need_pkgs=(
   cmake ninja-build make g++ googletest git
   mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 wine64 locales
-  python3-pefile hyperfine clang libclang-rt-14-dev
+  python3-pefile hyperfine clang libclang-rt-14-dev osslsigncode openssl
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 )
 
