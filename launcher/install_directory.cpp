@@ -4,8 +4,6 @@
 #include "pathtext/path_rules.h"
 #include "pathtext/text_conversion.h"
 
-const AnsiString InstallerKey("Software\\Vantorq Technologies\\SnDriverInstaller");
-const AnsiString InstallDirectoryValue("InstallDirectory");
 
 UnicodeString ReadMachineString(const AnsiString& key, const AnsiString& valueName) {
   UnicodeString result;
@@ -20,5 +18,5 @@ UnicodeString ReadMachineString(const AnsiString& key, const AnsiString& valueNa
 UnicodeString GetInstallDirectory() {
   // The trim works on the wide form: in a double-byte code page such as 932 the last narrow byte can be
   // 0x5C while being the trail byte of a character, not a backslash.
-  return ExcludeTrailingPathDelimiter(ReadMachineString(InstallerKey, InstallDirectoryValue));
+  return ExcludeTrailingPathDelimiter(ReadMachineString(AnsiString(InstallerKey), AnsiString(InstallDirectoryValue)));
 }

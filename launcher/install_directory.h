@@ -3,9 +3,10 @@
 
 #include "pathtext/text.h"
 
-// HKEY_LOCAL_MACHINE\<InstallerKey>, value <InstallDirectoryValue>.
-extern const AnsiString InstallerKey;
-extern const AnsiString InstallDirectoryValue;
+// HKEY_LOCAL_MACHINE\<InstallerKey>, value <InstallDirectoryValue>: narrow text, kept as plain arrays so
+// that no constant costs an allocation at start-up or a destructor at exit.
+inline constexpr char InstallerKey[] = "Software\\Vantorq Technologies\\SnDriverInstaller";
+inline constexpr char InstallDirectoryValue[] = "InstallDirectory";
 
 // The text of value under HKEY_LOCAL_MACHINE\key, read with KEY_READ; empty when the key cannot be
 // opened or the value is absent or empty. Throws ERegistryException when the value is not text.

@@ -1,7 +1,9 @@
 #include "launcher/launch_sequence.h"
 
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "launcher/dll_search.h"
 #include "launcher/install_directory.h"
@@ -10,12 +12,21 @@
 #include "pathtext/text_conversion.h"
 #include "platform/win32_api.h"
 
-const UnicodeString InstallerFileName(u"\\SentrelInstaller.exe");
-
 namespace {
 
 // The run's one line for a support engineer with a debugger or DebugView: what was started, or why not.
-void Report(const UnicodeString& line) { platform::OutputDebugStringW((u"Launcher: " + line + u"\n").c_str()); }
+// Joined in one buffer: each allocation is a call into the heap, and start-up costs are counted.
+void Report(std::initializer_list<std::u16string_view> parts) {
+  constexpr std::u16string_view prefix = u"Launcher: ";
+  std::size_t length = prefix.size() + 1;
+  for (std::u16string_view part : parts) length += part.size();
+  UnicodeString line;
+  line.reserve(length);
+  line += prefix;
+  for (std::u16string_view part : parts) line += part;
+  line += u'\n';
+  platform::OutputDebugStringW(line.c_str());
+}
 
 UnicodeString Decimal(std::uint32_t value) {
   const std::string digits = std::to_string(value);
@@ -30,7 +41,7 @@ int RunLaunchSequence() {
 
   const UnicodeString directory = GetInstallDirectory();
   if (directory.empty()) {
-    Report(u"nothing started: no InstallDirectory under HKLM\\" + ToWide(InstallerKey));
+    Report({u"nothing started: no InstallDirectory under HKLM\\", ToWide(AnsiString(InstallerKey))});
     return 0;
   }
 
@@ -38,11 +49,11 @@ int RunLaunchSequence() {
   // Anything less would be resolved against the current directory or drive, which whoever starts the
   // launcher chooses (a shortcut's "Start in", a deployment tool, a USB stick).
   if (!IsPathFullyQualified(installerPath)) {
-    Report(u"nothing started: not a fully qualified path: " + installerPath);
+    Report({u"nothing started: not a fully qualified path: ", installerPath});
     return 0;
   }
   if (MayHoldEnvironmentReference(installerPath)) {
-    Report(u"nothing started: the shell could expand %...% in: " + installerPath);
+    Report({u"nothing started: the shell could expand %...% in: ", installerPath});
     return 0;
   }
   // The shell takes narrow text: the path must be the same path in the ANSI code page, not a look-alike.
@@ -50,15 +61,15 @@ int RunLaunchSequence() {
   const std::optional<AnsiString> narrowPath = ToNarrowExact(installerPath);
   const std::optional<AnsiString> narrowWorkingDirectory = ToNarrowExact(workingDirectory);
   if (!narrowPath || !narrowWorkingDirectory) {
-    Report(u"nothing started: code page " + Decimal(SystemAnsiCodePage()) + u" cannot spell exactly: " + installerPath);
+    Report({u"nothing started: code page ", Decimal(SystemAnsiCodePage()), u" cannot spell exactly: ", installerPath});
     return 0;
   }
   if (!FileExists(installerPath)) {
-    Report(u"nothing started: no installer file (missing, or a directory): " + installerPath);
+    Report({u"nothing started: no installer file (missing, or a directory): ", installerPath});
     return 0;
   }
 
-  Report(u"starting " + installerPath + u" in " + workingDirectory);
+  Report({u"starting ", installerPath, u" in ", workingDirectory});
   // "" as the operation, not null: the shell then uses the file's default verb.
   platform::ShellExecuteA("", narrowPath->CStr(), "", narrowWorkingDirectory->CStr(), platform::SwShowNormal);
   return 0;

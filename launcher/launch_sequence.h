@@ -4,7 +4,7 @@
 #include "pathtext/text.h"
 
 // Appended to the installation directory as it stands; it carries its own separator.
-extern const UnicodeString InstallerFileName;
+inline constexpr char16_t InstallerFileName[] = u"\\SentrelInstaller.exe";
 
 // Starts <install directory>\SentrelInstaller.exe in its own directory with SW_SHOWNORMAL and no
 // arguments, without waiting for it, when that is a fully qualified path which the ANSI code page spells

@@ -17,16 +17,16 @@ void TRegistry::SetRootKey(platform::RegistryKeyHandle rootKey) {
 
 bool TRegistry::OpenKey(const UnicodeString& key, bool canCreate) {
   const bool absolute = !key.empty() && key.front() == u'\\';
-  const UnicodeString subKey = absolute ? key.substr(1) : key;
+  const char16_t* const subKey = key.c_str() + (absolute ? 1 : 0);
   const bool underCurrent = !absolute && currentKey_;
   const platform::RegistryKeyHandle base = underCurrent ? currentKey_.Get() : rootKey_;
 
   platform::RegistryKeyHandle opened = platform::NoRegistryKey;
-  const platform::Status status = canCreate ? platform::RegCreateKeyExW(base, subKey.c_str(), accessMask_, &opened)
-                                            : platform::RegOpenKeyExW(base, subKey.c_str(), accessMask_, &opened);
+  const platform::Status status = canCreate ? platform::RegCreateKeyExW(base, subKey, accessMask_, &opened)
+                                            : platform::RegOpenKeyExW(base, subKey, accessMask_, &opened);
   if (status != platform::ErrorSuccess) return false;
 
-  UnicodeString path = underCurrent ? currentPath_ + u'\\' + subKey : subKey;
+  UnicodeString path = underCurrent ? currentPath_ + u'\\' + subKey : UnicodeString(subKey);
   CloseKey();
   currentKey_.Reset(opened);
   currentPath_ = std::move(path);

@@ -2,14 +2,15 @@
 
 namespace {
 
-const UnicodeString DriveAndPathDelimiters = u"\\:";
+// Plain arrays, not strings: a constant needs no allocation at start-up nor destructor at exit.
+constexpr char16_t DriveAndPathDelimiters[] = u"\\:";
 
 bool IsSurrogateHalf(char16_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
 
 }  // namespace
 
-UnicodeString ExcludeTrailingPathDelimiter(const UnicodeString& text) {
-  if (!text.empty() && text.back() == u'\\') return text.substr(0, text.size() - 1);
+UnicodeString ExcludeTrailingPathDelimiter(UnicodeString text) {
+  if (!text.empty() && text.back() == u'\\') text.pop_back();
   return text;
 }
 

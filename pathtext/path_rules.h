@@ -6,7 +6,8 @@
 #include "pathtext/text.h"
 
 // Drops one trailing backslash, if there is one. A forward slash is not a delimiter here.
-UnicodeString ExcludeTrailingPathDelimiter(const UnicodeString& text);
+// Takes text by value: a caller that hands over its string has it trimmed in place.
+UnicodeString ExcludeTrailingPathDelimiter(UnicodeString text);
 
 // Position of the last code unit of text that occurs in delimiters (NUL never counts); 0 when none does.
 std::size_t LastDelimiter(const UnicodeString& delimiters, const UnicodeString& text);

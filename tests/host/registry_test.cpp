@@ -35,7 +35,7 @@ TEST_F(RegistryTest, EachKindOfSettingData) {
 
 TEST_F(RegistryTest, ReadsLocalMachineWithReadAccessOnly) {
   SetSetting(platform::RegSz, RegistryBytes(u"C:\\X"));
-  EXPECT_TRUE(ReadMachineString(InstallerKey, InstallDirectoryValue) == u"C:\\X");
+  EXPECT_TRUE(ReadMachineString(AnsiString(InstallerKey), AnsiString(InstallDirectoryValue)) == u"C:\\X");
   const std::vector<std::string> expected = {
       "RegOpenKeyExW 80000002 Software\\Vantorq Technologies\\SnDriverInstaller 00020019",
       "RegQueryValueExW InstallDirectory size",
