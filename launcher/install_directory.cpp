@@ -4,7 +4,6 @@
 #include "pathtext/path_rules.h"
 #include "pathtext/text_conversion.h"
 
-
 UnicodeString ReadMachineString(const AnsiString& key, const AnsiString& valueName) {
   UnicodeString result;
   // No KEY_WOW64_* flag: a 32-bit launcher reads the 32-bit view, where a 32-bit installer records itself.

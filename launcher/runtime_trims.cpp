@@ -17,11 +17,6 @@ namespace __gnu_cxx {
 void __verbose_terminate_handler() { EndProcessOnUncaughtError(); }
 }  // namespace __gnu_cxx
 
-// What the standard containers call when they cannot go on. libstdc++'s versions throw std::logic_error
-// and its kin, whose what() text lives in a reference-counted string with its own copy of the string
-// code (about 50 KB with what it pulls in). Nothing in the launcher catches these: each would reach the
-// terminate handler, which reports what() on the debugger output and exits with 1. They do that here
-// directly. Allocation failures still throw std::bad_alloc, whose class the runtime links anyway.
 namespace {
 
 // Writes format into buffer (always terminated, cut at its size) with %s, %zu and %% filled in.
@@ -53,6 +48,11 @@ void FormatRuntimeMessage(char* buffer, std::size_t size, const char* format, st
 
 }  // namespace
 
+// What the standard containers call when they cannot go on. libstdc++'s versions throw std::logic_error
+// and its kin, whose what() text lives in a reference-counted string with its own copy of the string
+// code (about 50 KB with what it pulls in). Nothing in the launcher catches these: each would reach the
+// terminate handler, which reports what() on the debugger output and exits with 1. They do that here
+// directly. Allocation failures still throw std::bad_alloc, whose class the runtime links anyway.
 namespace std {
 void __throw_bad_alloc() { throw bad_alloc(); }
 void __throw_bad_array_new_length() { throw bad_array_new_length(); }
