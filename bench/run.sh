@@ -47,7 +47,8 @@ time_path probe
 cp "$out/quick_installer.exe" "$install/SentrelInstaller.exe"
 time_path launch
 
-/usr/bin/python3 - "$out" "$runs" "build/$( [ "$preset" = win32-tests ] && echo win32 || echo win64-tests)/Launcher.map" <<'PY'
+# The link map lies in the build tree of the Launcher.exe being timed.
+/usr/bin/python3 - "$out" "$runs" "$(dirname "$(dirname "$launcher")")/Launcher.map" <<'PY'
 import json, os, subprocess, sys
 import pefile
 out, runs, link_map = sys.argv[1], sys.argv[2], sys.argv[3]

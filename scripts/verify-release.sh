@@ -77,11 +77,12 @@ fi
 if ! cmp -s "$work/unsigned.exe" "$reference"; then
   size=$(stat -c %s "$work/unsigned.exe")
   expected_size=$(stat -c %s "$reference")
-  differing=$(cmp -l "$work/unsigned.exe" "$reference" 2>/dev/null | wc -l || true)
+  cmp -l "$work/unsigned.exe" "$reference" >"$work/differences" 2>/dev/null || true
+  differing=$(wc -l <"$work/differences")
   if [ "$size" = "$expected_size" ] && [ "$differing" -le 64 ]; then
     # Removing a signature recomputes the PE checksum (offset 216 in PE32 files), so a changed byte in
     # a signed file shows there too.
-    offsets=$(cmp -l "$work/unsigned.exe" "$reference" 2>/dev/null | head -n 8 | awk '{ o = o (NR > 1 ? ", " : "") ($1 - 1) } END { print o }' || true)
+    offsets=$(head -n 8 "$work/differences" | awk '{ o = o (NR > 1 ? ", " : "") ($1 - 1) } END { print o }')
     failures+=("changed bytes: $differing byte(s) differ from this commit's build, at offset(s) $offsets")
   else
     failures+=("another build: not this commit's launcher ($size bytes unsigned, this commit's build has $expected_size)")
