@@ -38,10 +38,20 @@ UnicodeString Decimal(std::uint32_t value) {
 int RunLaunchSequence() {
   // First, before the registry or the shell can load a DLL on demand.
   RestrictDllSearchToSystemDirectory();
+  // Then, before the setting is read: Windows serves a manifest-less 32-bit program, run without
+  // elevation, its reads of HKLM\Software from the user's VirtualStore whenever a copy is there, and any
+  // program of that user may write one. Refused where UAC is off (nothing is virtualized then): go on.
+  platform::SetTokenVirtualizationEnabled(false);
 
   const UnicodeString directory = GetInstallDirectory();
   if (directory.empty()) {
-    Report({u"nothing started: no InstallDirectory under HKLM\\", ToWide(AnsiString(InstallerKey))});
+    const UnicodeString noSetting = u"nothing started: no InstallDirectory under HKLM\\" + ToWide(AnsiString(InstallerKey));
+    // A 64-bit installer (an x64 MSI's 64-bit component, say) writes the other view: say so, but never
+    // start what it names. Judged as the setting is: on 32-bit Windows, which has one view, a lone
+    // backslash comes back from the same value and names no directory.
+    const UnicodeString in64BitView = ReadSettingIn64BitView();
+    if (ExcludeTrailingPathDelimiter(in64BitView).empty()) Report({noSetting});
+    else Report({noSetting, u" (32-bit view); the 64-bit view holds one, as a 64-bit installer writes it: ", in64BitView});
     return 0;
   }
 

@@ -29,6 +29,9 @@ inline constexpr FindHandle InvalidFindHandle = ~static_cast<FindHandle>(0);
 
 inline constexpr Dword KeyRead = 0x00020019;       // KEY_READ
 inline constexpr Dword KeyAllAccess = 0x000F003F;  // KEY_ALL_ACCESS
+// Added to an access mask: the 64-bit registry view, from a 32-bit process too. Ignored on 32-bit Windows,
+// which has one view; without it a 32-bit process on 64-bit Windows reads the 32-bit view (WOW6432Node).
+inline constexpr Dword KeyWow64_64Key = 0x0100;    // KEY_WOW64_64KEY
 
 inline constexpr Dword RegNone = 0;
 inline constexpr Dword RegSz = 1;
@@ -102,6 +105,12 @@ void FindClose(FindHandle search);
 bool SetDefaultDllDirectories(Dword directoryFlags);
 // False when it fails.
 bool SetDllDirectoryW(const char16_t* directory);
+
+// ---- Process token -----------------------------------------------------------------------------------
+// Turns UAC registry and file virtualization of this process on or off: OpenProcessToken with
+// TOKEN_ADJUST_DEFAULT | TOKEN_QUERY, then SetTokenInformation(TokenVirtualizationEnabled). False when
+// either fails (Windows without UAC does not allow it, and Wine only stubs it).
+bool SetTokenVirtualizationEnabled(bool enabled);
 
 // ---- Shell and process -------------------------------------------------------------------------------
 // Starts file through the shell with a null owner window; the shell's result is not reported.

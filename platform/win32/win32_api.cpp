@@ -9,7 +9,7 @@ namespace platform {
 namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
-static_assert(KeyRead == KEY_READ && KeyAllAccess == KEY_ALL_ACCESS);
+static_assert(KeyRead == KEY_READ && KeyAllAccess == KEY_ALL_ACCESS && KeyWow64_64Key == KEY_WOW64_64KEY);
 static_assert(RegNone == REG_NONE && RegSz == REG_SZ && RegExpandSz == REG_EXPAND_SZ && RegBinary == REG_BINARY &&
               RegDword == REG_DWORD && RegMultiSz == REG_MULTI_SZ);
 static_assert(ErrorSuccess == ERROR_SUCCESS && ErrorFileNotFound == ERROR_FILE_NOT_FOUND &&
@@ -47,6 +47,24 @@ class CriticalErrorBoxesSuppressed {
  private:
   DWORD previous_ = 0;
   bool suppressed_ = false;
+};
+
+// Sole owner of a kernel object handle (here, an access token): closed exactly once.
+class UniqueKernelHandle {
+ public:
+  UniqueKernelHandle() = default;
+  ~UniqueKernelHandle() {
+    if (handle_) CloseHandle(handle_);
+  }
+  UniqueKernelHandle(const UniqueKernelHandle&) = delete;
+  UniqueKernelHandle& operator=(const UniqueKernelHandle&) = delete;
+
+  HANDLE Get() const { return handle_; }
+  // For functions that hand out a handle through an out-parameter; only while none is owned.
+  HANDLE* Receive() { return &handle_; }
+
+ private:
+  HANDLE handle_ = nullptr;
 };
 
 }  // namespace
@@ -128,6 +146,13 @@ bool SetDefaultDllDirectories(Dword directoryFlags) {
 }
 
 bool SetDllDirectoryW(const char16_t* directory) { return ::SetDllDirectoryW(ToWchar(directory)) != FALSE; }
+
+bool SetTokenVirtualizationEnabled(bool enabled) {
+  UniqueKernelHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_DEFAULT | TOKEN_QUERY, token.Receive())) return false;
+  DWORD value = enabled ? 1 : 0;
+  return ::SetTokenInformation(token.Get(), TokenVirtualizationEnabled, &value, sizeof value) != FALSE;
+}
 
 void ShellExecuteA(const char* operation, const char* file, const char* parameters, const char* directory,
                    int showCommand) {

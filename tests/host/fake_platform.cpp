@@ -37,8 +37,9 @@ platform::Status OpenOrCreate(const char* call, platform::RegistryKeyHandle base
                               platform::Dword access, platform::RegistryKeyHandle* result, bool create) {
   state.calls.push_back(std::string(call) + " " + Hex(base) + " " + Narrow(subKey) + " " + Hex(access));
   if (state.failOpenWith != platform::ErrorSuccess) return state.failOpenWith;
-  const std::u16string baseName = KeyNameOf(base);
+  std::u16string baseName = KeyNameOf(base);
   if (baseName.empty()) return 6;  // ERROR_INVALID_HANDLE
+  if (IsPredefined(base) && (access & platform::KeyWow64_64Key)) baseName += u" 64-bit view";
   const std::u16string name = baseName + u"\\" + subKey;
   if (!state.keys.count(name)) {
     if (!create) return platform::ErrorFileNotFound;
@@ -59,8 +60,8 @@ void ResetFakeWindows() {
   openKeyNames.clear();
 }
 
-std::u16string FakeKeyName(platform::RegistryKeyHandle root, const std::u16string& path) {
-  return KeyNameOf(root) + u"\\" + path;
+std::u16string FakeKeyName(platform::RegistryKeyHandle root, const std::u16string& path, bool in64BitView) {
+  return KeyNameOf(root) + (in64BitView ? u" 64-bit view\\" : u"\\") + path;
 }
 
 namespace platform {
@@ -237,6 +238,11 @@ bool SetDefaultDllDirectories(Dword directoryFlags) {
   state.calls.push_back("SetDefaultDllDirectories " + Hex(directoryFlags));
   if (!state.hasSetDefaultDllDirectories) return Fail(ErrorProcNotFound) != 0;
   return true;
+}
+
+bool SetTokenVirtualizationEnabled(bool enabled) {
+  state.calls.push_back(std::string("SetTokenVirtualizationEnabled ") + (enabled ? "1" : "0"));
+  return state.virtualizationSettable;
 }
 
 bool SetDllDirectoryW(const char16_t* directory) {

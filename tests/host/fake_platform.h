@@ -29,7 +29,8 @@ struct FakeProcessExit {
 };
 
 struct FakeWindowsState {
-  // Registry: keys by "<root>\<path>" (root as hex), e.g. "80000002\Software\X".
+  // Registry: keys by "<root>\<path>" (root as hex), e.g. "80000002\Software\X"; a key that a 32-bit
+  // process opens with KEY_WOW64_64KEY lives in the 64-bit view, "80000002 64-bit view\Software\X".
   std::map<std::u16string, FakeRegistryKey> keys;
   platform::Status failOpenWith = platform::ErrorSuccess;  // when set, every open/create fails with it
   platform::Status failSizeQueryWith = platform::ErrorSuccess;  // when set, queries without a buffer fail
@@ -60,6 +61,8 @@ struct FakeWindowsState {
 
   // DLL search: whether kernel32 has SetDefaultDllDirectories (Windows 7 without KB2533623 does not).
   bool hasSetDefaultDllDirectories = true;
+  // Whether the token lets virtualization be turned off (not where UAC is off; Wine only stubs it).
+  bool virtualizationSettable = true;
 
   platform::Dword lastError = 0;
   std::vector<FakeShellCall> shellCalls;
@@ -70,4 +73,4 @@ FakeWindowsState& FakeWindows();
 void ResetFakeWindows();
 
 // The fake's key name for a path under a root, for scripting FakeWindowsState::keys.
-std::u16string FakeKeyName(platform::RegistryKeyHandle root, const std::u16string& path);
+std::u16string FakeKeyName(platform::RegistryKeyHandle root, const std::u16string& path, bool in64BitView = false);

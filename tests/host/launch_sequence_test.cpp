@@ -15,8 +15,9 @@ namespace {
 constexpr platform::Dword NormalFile = 0x20;
 const std::u16string NothingStarted = u"Launcher: nothing started: ";
 
-void SetSetting(const char16_t* setting) {
-  auto& key = FakeWindows().keys[FakeKeyName(platform::HkeyLocalMachine, u"Software\\Vantorq Technologies\\SnDriverInstaller")];
+void SetSetting(const char16_t* setting, bool in64BitView = false) {
+  auto& key = FakeWindows().keys[FakeKeyName(platform::HkeyLocalMachine,
+                                             u"Software\\Vantorq Technologies\\SnDriverInstaller", in64BitView)];
   if (setting) key.values[u"InstallDirectory"] = {platform::RegSz, RegistryBytes(setting)};
 }
 
@@ -29,6 +30,7 @@ struct LaunchCase {
   const char* expectedFile;      // narrow, as the shell gets it; nullptr: nothing may be started
   const char* expectedDirectory;
   std::u16string expectedReport;  // the one line on the debugger output
+  const char16_t* settingIn64BitView = nullptr;  // what a 64-bit installer wrote; nullptr: nothing
 };
 
 TEST(LaunchSequence, WhatIsStartedAndWhere) {
@@ -36,6 +38,9 @@ TEST(LaunchSequence, WhatIsStartedAndWhere) {
   const std::u16string noFile = NothingStarted + u"no installer file (missing, or a directory): ";
   const std::u16string noSetting =
       NothingStarted + u"no InstallDirectory under HKLM\\Software\\Vantorq Technologies\\SnDriverInstaller\n";
+  const std::u16string onlyIn64BitView =
+      NothingStarted + u"no InstallDirectory under HKLM\\Software\\Vantorq Technologies\\SnDriverInstaller "
+                       u"(32-bit view); the 64-bit view holds one, as a 64-bit installer writes it: ";
   const LaunchCase cases[] = {
       {"typical", 1252, u"C:\\Tools\\", u"C:\\Tools\\SentrelInstaller.exe", NormalFile,
        "C:\\Tools\\SentrelInstaller.exe", "C:\\Tools",
@@ -65,6 +70,16 @@ TEST(LaunchSequence, WhatIsStartedAndWhere) {
       {"setting absent", 1252, nullptr, u"\\SentrelInstaller.exe", NormalFile, nullptr, nullptr, noSetting},
       {"setting empty", 1252, u"", u"\\SentrelInstaller.exe", NormalFile, nullptr, nullptr, noSetting},
       {"setting a lone backslash", 1252, u"\\", u"\\SentrelInstaller.exe", NormalFile, nullptr, nullptr, noSetting},
+      // The 64-bit view is named for the engineer, never started, even with the installer there.
+      {"setting only in the 64-bit view", 1252, nullptr, u"C:\\X\\SentrelInstaller.exe", NormalFile, nullptr, nullptr,
+       onlyIn64BitView + u"C:\\X\\\n", u"C:\\X\\"},
+      {"a lone backslash in both views (32-bit Windows has one)", 1252, u"\\", u"\\SentrelInstaller.exe", NormalFile,
+       nullptr, nullptr, noSetting, u"\\"},
+      {"setting empty, and in the 64-bit view", 1252, u"", u"C:\\X\\SentrelInstaller.exe", NormalFile, nullptr,
+       nullptr, onlyIn64BitView + u"C:\\X\n", u"C:\\X"},
+      {"setting in both views: the 32-bit one only is read", 1252, u"C:\\Tools", u"C:\\Tools\\SentrelInstaller.exe",
+       NormalFile, "C:\\Tools\\SentrelInstaller.exe", "C:\\Tools",
+       u"Launcher: starting C:\\Tools\\SentrelInstaller.exe in C:\\Tools\n", u"C:\\X"},
       {"relative", 1252, u"Driver", u"Driver\\SentrelInstaller.exe", NormalFile, nullptr, nullptr,
        notQualified + u"Driver\\SentrelInstaller.exe\n"},
       {"relative to the current directory", 1252, u".\\Driver", u".\\Driver\\SentrelInstaller.exe", NormalFile,
@@ -108,6 +123,7 @@ TEST(LaunchSequence, WhatIsStartedAndWhere) {
     auto& fake = FakeWindows();
     fake.ansiCodePage = c.codePage;
     SetSetting(c.setting);
+    SetSetting(c.settingIn64BitView, true);
     if (c.presentAt) fake.attributes[c.presentAt] = c.attributes;
 
     EXPECT_EQ(RunLaunchSequence(), 0);
@@ -129,23 +145,30 @@ TEST(LaunchSequence, WhatIsStartedAndWhere) {
   }
 }
 
-// Wine's built-in shell32 loads its delay-loaded DLLs without the process's DLL directories, so only
-// here can the order be shown: the search is restricted before the registry is read or the shell called.
-TEST(LaunchSequence, DllSearchRestrictedFirst) {
+// Wine's built-in shell32 loads its delay-loaded DLLs without the process's DLL directories, and Wine has
+// no registry virtualization (it only stubs the token call), so only here can the order be shown: the
+// DLL search is restricted, then virtualization turned off, before the registry is read; a refusal of
+// either goes on.
+TEST(LaunchSequence, DllSearchAndVirtualizationFirst) {
+  const std::string virtualizationOff = "SetTokenVirtualizationEnabled 0";
   const struct {
     const char* name;
     bool hasSetDefaultDllDirectories;
+    bool virtualizationSettable;
     std::vector<std::string> expectedFirstCalls;
   } cases[] = {
-      {"system directory only", true, {"SetDefaultDllDirectories 00000800", "RegOpenKeyExW"}},
-      {"Windows 7 without KB2533623: the current directory at least is dropped", false,
-       {"SetDefaultDllDirectories 00000800", "SetDllDirectoryW \"\"", "RegOpenKeyExW"}},
+      {"system directory only", true, true, {"SetDefaultDllDirectories 00000800", virtualizationOff, "RegOpenKeyExW"}},
+      {"Windows 7 without KB2533623: the current directory at least is dropped", false, true,
+       {"SetDefaultDllDirectories 00000800", "SetDllDirectoryW \"\"", virtualizationOff, "RegOpenKeyExW"}},
+      {"UAC off: virtualization cannot be changed, and the run goes on", true, false,
+       {"SetDefaultDllDirectories 00000800", virtualizationOff, "RegOpenKeyExW"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ResetFakeWindows();
     auto& fake = FakeWindows();
     fake.hasSetDefaultDllDirectories = c.hasSetDefaultDllDirectories;
+    fake.virtualizationSettable = c.virtualizationSettable;
     SetSetting(u"C:\\Tools");
     fake.attributes[u"C:\\Tools\\SentrelInstaller.exe"] = NormalFile;
 

@@ -45,6 +45,30 @@ TEST_F(RegistryTest, ReadsLocalMachineWithReadAccessOnly) {
   EXPECT_EQ(FakeWindows().calls, expected);
 }
 
+// Only for the report: read-only in the 64-bit view, as stored, and never an error.
+TEST_F(RegistryTest, SettingIn64BitViewForTheReport) {
+  const struct {
+    const char* name;
+    FakeRegistryValue value;
+    bool present;
+    std::string expected;
+  } cases[] = {
+      {"text, untrimmed", {platform::RegSz, RegistryBytes(u"C:\\Program Files\\X\\")}, true, "C:\\Program Files\\X\\"},
+      {"not text", {platform::RegDword, {1, 0, 0, 0}}, true, ""},
+      {"absent", {}, false, ""},
+  };
+  for (const auto& c : cases) {
+    ResetFakeWindows();
+    SetSetting(platform::RegSz, RegistryBytes(u"C:\\In the 32-bit view"));
+    auto& key64 = FakeWindows().keys[FakeKeyName(platform::HkeyLocalMachine, SettingKey, true)];
+    if (c.present) key64.values[u"InstallDirectory"] = c.value;
+    EXPECT_EQ(Printable(ReadSettingIn64BitView()), c.expected) << c.name;
+    EXPECT_EQ(FakeWindows().calls.at(0),
+              "RegOpenKeyExW 80000002 Software\\Vantorq Technologies\\SnDriverInstaller 00020119") << c.name;
+    EXPECT_EQ(FakeWindows().openKeys, 0) << c.name;
+  }
+}
+
 TEST_F(RegistryTest, MissingOrUnopenableKeyGivesEmptyText) {
   for (platform::Status failure : {platform::ErrorSuccess, platform::ErrorAccessDenied}) {
     ResetFakeWindows();
