@@ -3,12 +3,17 @@
 # make test   - every test (host, file contract, Wine), in one ctest run
 # make bench  - Launcher.exe against a plain-C floor under Wine (a benchmark: prints, asserts nothing)
 # make fuzz   - each libFuzzer target for FUZZ_SECONDS (default 60)
-# make sign CERT=cert.pem KEY=key.pem [PASS=...] [TIMESTAMP_URL=...]   (or PKCS12=bundle.p12)
+# make sign PKCS11_MODULE=module.so KEY='pkcs11:...' CERT=chain.pem PIN_FILE=pin [TIMESTAMP_URL=...]
+#           (or CERT=chain.pem KEY=key.pem, or PKCS12=bundle.p12; with PASS_FILE=... for a password)
 #             - build/release/Launcher.exe, signed with Authenticode (SHA-256)
-# make verify FILE=Launcher.exe [CAFILE=ca.pem]
-#             - whether FILE is this commit's launcher, and its signature intact (exit 0 only then)
+# make verify FILE=Launcher.exe [CAFILE=ca.pem] [TSA_CAFILE=tsa-ca.pem] [CRLFILE=crls.pem]
+#             - whether FILE is this commit's launcher, its signature and timestamp intact and trusted
+#               (exit 0 only then); offline
 # Each target first installs what it needs (scripts/install-deps.sh; idempotent, needs root once).
 .PHONY: deps build test demo bench fuzz sign verify clean
+
+# make sign's settings reach its script through the environment, never a command line that ps shows.
+export PKCS11_MODULE KEY CERT PKCS12 PIN_FILE PIN PASS_FILE PASS TIMESTAMP_URL
 
 deps:
 	@scripts/install-deps.sh
@@ -37,11 +42,10 @@ fuzz: deps
 	@scripts/fuzz.sh
 
 sign: build
-	@CERT="$(CERT)" KEY="$(KEY)" PKCS12="$(PKCS12)" PASS="$(PASS)" TIMESTAMP_URL="$(TIMESTAMP_URL)" \
-	 scripts/sign-release.sh
+	@scripts/sign-release.sh
 
 verify: deps
-	@scripts/verify-release.sh "$(FILE)" "$(CAFILE)"
+	@scripts/verify-release.sh "$(FILE)" "$(CAFILE)" "$(TSA_CAFILE)" "$(CRLFILE)"
 
 clean:
 	rm -rf build

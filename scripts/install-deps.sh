@@ -9,6 +9,11 @@ need_pkgs=(
   wine wine32:i386 wine64 locales
   python3-pefile hyperfine clang libclang-rt-14-dev osslsigncode openssl
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  # The example installers, built as a vendor builds them.
+  nsis wixl
+  # Signing on a PKCS#11 token (SoftHSM2 stands in for one in the tests); libcurl4 for Debian 12's own
+  # osslsigncode 2.5, which the release test unpacks beside a newer installed one.
+  softhsm2 opensc libengine-pkcs11-openssl libcurl4
 )
 
 have_all=1

@@ -1,50 +1,98 @@
 #!/usr/bin/env bash
 # make sign: signs the built Launcher.exe with Authenticode (SHA-256, with the certificate chain) into
-# build/release/Launcher.exe, leaving the unsigned build as it is.
+# build/release/Launcher.exe, leaving the unsigned build as it is. On any failure there is no
+# build/release/Launcher.exe at all, not even an older one.
 #
-# From the environment (make passes its variables):
-#   CERT and KEY      PEM files: the code-signing certificate, followed by its chain, and its private key
+# From the environment (make exports its variables to this script; none is put on a command line):
+#   PKCS11_MODULE, KEY and CERT
+#                     the key on a token or HSM: the token's PKCS#11 module, the key's pkcs11: URI, and
+#                     the certificate as a PEM file with its chain, or as the pkcs11: URI of the
+#                     certificate on the token. Signs through OpenSSL's pkcs11 engine (Debian's
+#                     libengine-pkcs11-openssl), which osslsigncode finds by itself.
+#   or CERT and KEY   PEM files: the code-signing certificate, followed by its chain, and its private key
 #   or PKCS12         a PKCS#12 file holding both
-#   PASS              the key's or PKCS#12 file's password, if it has one
+#   PIN_FILE or PIN   the token's PIN: a file whose first line it is, or the value itself
+#   PASS_FILE or PASS the key's or PKCS#12 file's password, likewise. A value given on make's command
+#                     line shows in every user's ps; a file, or a variable exported beforehand, does not.
 #   TIMESTAMP_URL     an RFC 3161 time-stamping service; without one the signature is valid only while
-#                     the certificate is
+#                     the certificate is. If it cannot be reached or refuses, nothing is signed.
+#   OSSLSIGNCODE      the osslsigncode to run (default: the one on PATH; 2.5 and 2.9 both work)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 unsigned=build/win32/bin/Launcher.exe
 release=build/release/Launcher.exe
+osslsigncode=${OSSLSIGNCODE:-osslsigncode}
 
 usage() {
-  echo "usage: make sign CERT=cert.pem KEY=key.pem [PASS=...] [TIMESTAMP_URL=...]" >&2
-  echo "       make sign PKCS12=bundle.p12 [PASS=...] [TIMESTAMP_URL=...]" >&2
+  echo "usage: make sign PKCS11_MODULE=module.so KEY='pkcs11:...' CERT=chain.pem|'pkcs11:...' PIN_FILE=pin [TIMESTAMP_URL=...]" >&2
+  echo "       make sign CERT=chain.pem KEY=key.pem [PASS_FILE=pass] [TIMESTAMP_URL=...]" >&2
+  echo "       make sign PKCS12=bundle.p12 [PASS_FILE=pass] [TIMESTAMP_URL=...]" >&2
   exit 2
 }
+need_file() {  # what, path
+  [ -f "$2" ] || { echo "sign: no such $1: $2" >&2; exit 2; }
+}
+
+# A release from an earlier run must not pass for this one.
+rm -f "$release"
+
 args=(sign -h sha256 -n "Launcher")
-if [ -n "${PKCS12:-}" ]; then
-  [ -f "$PKCS12" ] || { echo "sign: no such PKCS#12 file: $PKCS12" >&2; exit 2; }
+secret_file=${PASS_FILE:-}
+secret=${PASS:-}
+if [ -n "${PKCS11_MODULE:-}" ]; then
+  need_file "PKCS#11 module" "$PKCS11_MODULE"
+  [[ ${KEY:-} == pkcs11:* ]] || { echo "sign: with PKCS11_MODULE, KEY is the key's pkcs11: URI" >&2; exit 2; }
+  [ -n "${CERT:-}" ] || usage
+  # No -pkcs11engine: osslsigncode 2.5 takes no path there ("bad engine id"), and both find the engine.
+  args+=(-pkcs11module "$PKCS11_MODULE" -key "$KEY")
+  if [[ $CERT == pkcs11:* ]]; then
+    args+=(-pkcs11cert "$CERT")
+  else
+    need_file "certificate file" "$CERT"
+    args+=(-certs "$CERT")
+  fi
+  secret_file=${PIN_FILE:-$secret_file}
+  secret=${PIN:-$secret}
+elif [ -n "${PKCS12:-}" ]; then
+  need_file "PKCS#12 file" "$PKCS12"
   args+=(-pkcs12 "$PKCS12")
 elif [ -n "${CERT:-}" ] && [ -n "${KEY:-}" ]; then
-  [ -f "$CERT" ] || { echo "sign: no such certificate file: $CERT" >&2; exit 2; }
-  [ -f "$KEY" ] || { echo "sign: no such key file: $KEY" >&2; exit 2; }
+  need_file "certificate file" "$CERT"
+  need_file "key file" "$KEY"
   # Every certificate in CERT goes into the signature, so that Windows can build the chain.
   args+=(-certs "$CERT" -key "$KEY")
 else
   usage
 fi
 
-work=$(mktemp -d)
+work=$(mktemp -d)  # private to this user: mode 700
 trap 'rm -rf "$work"' EXIT
-if [ -n "${PASS:-}" ]; then
-  # From a private file, not the command line, where any user's ps would show it.
-  (umask 077 && printf '%s' "$PASS" >"$work/pass")
-  args+=(-readpass "$work/pass")
+# The secret reaches osslsigncode through a file, never its command line, where any user's ps would show
+# it: the first line of the given file, or the variable's value, without a line end.
+if [ -n "$secret_file" ]; then
+  need_file "PIN or password file" "$secret_file"
+  (umask 077 && head -n 1 "$secret_file" | tr -d '\r\n' >"$work/secret")
+  args+=(-readpass "$work/secret")
+elif [ -n "$secret" ]; then
+  (umask 077 && printf '%s' "$secret" >"$work/secret")
+  args+=(-readpass "$work/secret")
 fi
 [ -z "${TIMESTAMP_URL:-}" ] || args+=(-ts "$TIMESTAMP_URL")
 
 mkdir -p "$(dirname "$release")"
-if ! osslsigncode "${args[@]}" -in "$unsigned" -out "$work/Launcher.exe" >"$work/log" 2>&1; then
+failed() {
   cat "$work/log" >&2
-  echo "sign: osslsigncode could not sign $unsigned" >&2
+  echo "sign: $1" >&2
   exit 1
+}
+"$osslsigncode" "${args[@]}" -in "$unsigned" -out "$work/Launcher.exe" >"$work/log" 2>&1 ||
+  failed "osslsigncode could not sign $unsigned${TIMESTAMP_URL:+ with a timestamp from $TIMESTAMP_URL}"
+if [ -n "${TIMESTAMP_URL:-}" ]; then
+  # Asked for a timestamp, the release has one, or there is no release.
+  "$osslsigncode" extract-signature -in "$work/Launcher.exe" -out "$work/signature" >>"$work/log" 2>&1 &&
+    python3 scripts/authenticode_signature.py "$work/signature" "$work" >"$work/kind" 2>>"$work/log" &&
+    grep -qx "timestamp: rfc3161" "$work/kind" ||
+    failed "the signed file carries no timestamp from $TIMESTAMP_URL"
 fi
 mv "$work/Launcher.exe" "$release"
 echo "signed:   $release"

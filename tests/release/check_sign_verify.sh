@@ -1,73 +1,261 @@
 #!/usr/bin/env bash
-# make sign and make verify, end to end, with a throwaway CA and code-signing certificate made here
-# (never a committed key). Runs in a clone of HEAD, so that what is signed is the commit that verify
-# rebuilds, whatever the working tree holds.
-# Usage: check_sign_verify.sh SOURCE_REPOSITORY OTHER_PROGRAM.exe
+# make sign and make verify, end to end, with throwaway CAs, certificates, a SoftHSM2 token and a local
+# time-stamping service made here (never a committed key). Runs in a clone of HEAD, so that what is
+# signed is the commit that verify rebuilds, whatever the working tree holds. Runs both tables with each
+# osslsigncode this machine can have: the installed one and, where that is another version, Debian 12's
+# own 2.5 (downloaded with apt-get and unpacked into CACHE_DIRECTORY).
+# Usage: check_sign_verify.sh SOURCE_REPOSITORY OTHER_PROGRAM.exe CACHE_DIRECTORY
 set -euo pipefail
 source=$(readlink -f "$1")
 other=$(readlink -f "$2")
+mkdir -p "$3"
+cache=$(readlink -f "$3")
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+server=""
+trap '[ -z "$server" ] || kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
 git clone -q "$source" "$work/src"
 src=$work/src
 cd "$work"
 
-# A CA, a code-signing certificate it issued (its key under a password), the chain as a vendor keeps it,
-# the same as PKCS#12, and an unrelated CA.
+# ---- osslsigncode versions -------------------------------------------------------------------------
+versions=(osslsigncode)
+if ! osslsigncode --version 2>/dev/null | grep -q '^osslsigncode 2\.5'; then
+  debian=$cache/osslsigncode-bookworm
+  if [ ! -x "$debian/usr/bin/osslsigncode" ]; then
+    rm -rf "$debian" "$cache/download"
+    mkdir -p "$cache/download"
+    fetch() { (cd "$cache/download" && apt-get -o APT::Sandbox::User=root download osslsigncode/bookworm) >/dev/null 2>&1; }
+    fetch || { apt-get update -qq >/dev/null 2>&1 && fetch; } ||
+      { echo "FAILED: Debian 12's osslsigncode cannot be downloaded (apt-get download osslsigncode/bookworm)"; exit 1; }
+    dpkg-deb -x "$cache"/download/osslsigncode_*.deb "$debian"
+  fi
+  versions+=("$debian/usr/bin/osslsigncode")
+fi
+
+# ---- certificates ----------------------------------------------------------------------------------
 quiet() { "$@" >/dev/null 2>&1; }
-quiet openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj "/CN=Throwaway Test CA" \
-  -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign"
-quiet openssl req -newkey rsa:2048 -passout pass:test-only -keyout vendor.key -out vendor.csr -subj "/CN=Throwaway Vendor/O=Test"
+make_ca() {  # name, subject
+  quiet openssl req -x509 -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.pem" -days 30 -subj "$2" \
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign"
+}
+issue() {  # CA, extensions file, request, certificate out, [public key to put in it instead]
+  quiet openssl x509 -req -in "$3" -CA "$1.pem" -CAkey "$1.key" -CAcreateserial -days 20 -extfile "$2" \
+    ${5:+-force_pubkey "$5"} -out "$4"
+}
+make_ca ca "/CN=Throwaway Test CA"
+make_ca unrelated "/CN=Unrelated CA"
+make_ca tsa-ca "/CN=Throwaway TSA CA"
+make_ca other-tsa-ca "/CN=Other TSA CA"
+
+# The time-stamping services, and the address that CRL distribution points and AIA entries name: any
+# request that verify makes to them shows in requests.log.
+cat >tsa.cnf <<'EOF'
+[tsa]
+serial = ./tsa.serial
+crypto_device = builtin
+signer_cert = ./tsa.pem
+signer_key = ./tsa.key
+certs = ./tsa-chain.pem
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha256, sha384, sha512
+accuracy = secs:1
+ess_cert_id_alg = sha256
+[other]
+serial = ./tsa.serial
+crypto_device = builtin
+signer_cert = ./other-tsa.pem
+signer_key = ./other-tsa.key
+certs = ./other-tsa-chain.pem
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha256
+ess_cert_id_alg = sha256
+# Takes no SHA-256 query: every request from osslsigncode gets a "rejection" reply.
+[refuses]
+serial = ./tsa.serial
+crypto_device = builtin
+signer_cert = ./tsa.pem
+signer_key = ./tsa.key
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha512
+EOF
+echo 01 >tsa.serial
+# Windows and osslsigncode take a TSA certificate only with this one key usage, marked critical.
+printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n' >tsa.ext
+for name in tsa other-tsa; do
+  quiet openssl req -newkey rsa:2048 -nodes -keyout $name.key -out $name.csr -subj "/CN=Throwaway ${name^^}"
+  issue $name-ca tsa.ext $name.csr $name.pem
+  cat $name.pem $name-ca.pem >$name-chain.pem
+done
+: >requests.log
+python3 "$source/tests/release/local_tsa.py" tsa.cnf port requests.log 2>tsa-server.log &
+server=$!
+for _ in $(seq 100); do [ -f port ] && break; sleep 0.1; done
+service=http://127.0.0.1:$(cat port)
+export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
+
+# Code-signing certificates: one whose key is under a password, one carrying CRL and AIA addresses as a
+# public CA's do, one that the CA then revokes.
 printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' >vendor.ext
-quiet openssl x509 -req -in vendor.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile vendor.ext -out vendor.pem
+{ cat vendor.ext
+  echo "crlDistributionPoints=URI:$service/ca.crl"
+  echo "authorityInfoAccess=caIssuers;URI:$service/ca.crt,OCSP;URI:$service/ocsp"; } >public-ca.ext
+quiet openssl req -newkey rsa:2048 -passout pass:test-only -keyout vendor.key -out vendor.csr -subj "/CN=Throwaway Vendor/O=Test"
+issue ca vendor.ext vendor.csr vendor.pem
 cat vendor.pem ca.pem >chain.pem
 quiet openssl pkcs12 -export -inkey vendor.key -passin pass:test-only -in vendor.pem -certfile ca.pem \
   -passout pass:test-only -out vendor.p12
-quiet openssl req -x509 -newkey rsa:2048 -nodes -keyout unrelated.key -out unrelated.pem -days 2 -subj "/CN=Unrelated CA"
+printf 'test-only\n' >vendor.pass
+for name in with-addresses revoked; do
+  quiet openssl req -newkey rsa:2048 -nodes -keyout $name.key -out $name.csr -subj "/CN=Throwaway Vendor, $name/O=Test"
+  issue ca public-ca.ext $name.csr $name.pem
+  cat $name.pem ca.pem >$name-chain.pem
+done
+mkdir crl
+: >crl/index.txt
+echo 1000 >crl/number
+printf '[ca]\ndefault_ca=c\n[c]\ndatabase=crl/index.txt\ncrlnumber=crl/number\ncertificate=ca.pem\nprivate_key=ca.key\ndefault_md=sha256\ndefault_crl_days=2\n' >crl.cnf
+quiet openssl ca -config crl.cnf -revoke revoked.pem
+quiet openssl ca -config crl.cnf -gencrl -out crl.pem
 
-# Signed releases, both ways a vendor may hold the key.
-make -s -C "$src" sign CERT="$work/chain.pem" KEY="$work/vendor.key" PASS=test-only >sign.log
-cp "$src/build/release/Launcher.exe" signed.exe
-make -s -C "$src" sign PKCS12="$work/vendor.p12" PASS=test-only >>sign.log
-cp "$src/build/release/Launcher.exe" signed-p12.exe
+# The token: SoftHSM2 with its own configuration here, a key generated on it that never leaves it, and
+# a certificate the CA issued for that key (signed by way of a throwaway request: the token's key need
+# not sign its own request). PINs reach pkcs11-tool through the environment, never its command line.
+mkdir -p token/store
+printf 'directories.tokendir = %s/token/store\nobjectstore.backend = file\nlog.level = ERROR\n' "$work" >token/softhsm2.conf
+export SOFTHSM2_CONF=$work/token/softhsm2.conf TOKEN_SO_PIN=so-secret-4711 TOKEN_PIN=pin-secret-0815
+module=/usr/lib/softhsm/libsofthsm2.so
+token() { pkcs11-tool --module "$module" --token-label "Vendor Token" "$@"; }
+quiet pkcs11-tool --module "$module" --init-token --label "Vendor Token" --so-pin env:TOKEN_SO_PIN
+quiet token --init-pin --login --login-type so --so-pin env:TOKEN_SO_PIN --new-pin env:TOKEN_PIN
+quiet token --login --pin env:TOKEN_PIN --keypairgen --key-type rsa:2048 --id 01 --label codesign --usage-sign --sensitive
+token --login --pin env:TOKEN_PIN --list-objects --type privkey >token-objects.txt 2>&1 || true
+grep -q 'never extractable' token-objects.txt || { echo "FAILED: the token's key is extractable"; cat token-objects.txt; exit 1; }
+quiet token --read-object --type pubkey --id 01 -o token-key.der
+quiet openssl pkey -pubin -inform DER -in token-key.der -out token-key.pem
+quiet openssl req -newkey rsa:2048 -nodes -keyout throwaway.key -out token.csr -subj "/CN=Throwaway Token Vendor/O=Test"
+issue ca vendor.ext token.csr token-cert.pem token-key.pem
+cat token-cert.pem ca.pem >token-chain.pem
+quiet openssl x509 -in token-cert.pem -outform DER -out token-cert.der
+quiet token --login --pin env:TOKEN_PIN --write-object token-cert.der --type cert --id 01 --label codesign
+printf '%s\n' "$TOKEN_PIN" >token.pin
+key_uri='pkcs11:token=Vendor%20Token;object=codesign;type=private'
+cert_uri='pkcs11:token=Vendor%20Token;object=codesign;type=cert'
 
-cp "$src/build/win32/bin/Launcher.exe" unsigned.exe
+cp "$src/build/win32/bin/Launcher.exe" unsigned.exe 2>/dev/null || true
 
-# One byte changed inside the code, which the signature covers.
-text_offset=$((16#$(i686-w64-mingw32-objdump -h signed.exe | awk '$2 == ".text" { print $6 }')))
-cp signed.exe tampered.exe
-byte=$(od -An -tu1 -j $((text_offset + 64)) -N1 tampered.exe | tr -d ' ')
-printf "\\$(printf '%03o' $(((byte + 1) % 256)))" | dd of=tampered.exe bs=1 seek=$((text_offset + 64)) conv=notrunc 2>/dev/null
-
-# Another program, validly signed with the same certificate.
-osslsigncode sign -certs chain.pem -key vendor.key -pass test-only -h sha256 -in "$other" -out other-signed.exe >/dev/null
+changed_byte() {  # file, offset: that byte plus one, in place
+  local byte
+  byte=$(od -An -tu1 -j "$2" -N1 "$1" | tr -d ' ')
+  printf "\\$(printf '%03o' $(((byte + 1) % 256)))" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null
+}
 
 passed=0
 failed=0
-# name | file | CA file | expected exit status of the script | text the output must hold
-while IFS='|' read -r name file cafile status expected; do
-  set +e
-  (cd "$src" && scripts/verify-release.sh "$work/$file" "${cafile:+$work/$cafile}") >out.log 2>&1
-  got=$?
-  set -e
-  if [ "$got" = "$status" ] && grep -qF -- "$expected" out.log; then
-    passed=$((passed + 1))
-    echo "ok: $name"
+pass() { passed=$((passed + 1)); echo "ok: $1"; }
+fail() { failed=$((failed + 1)); echo "FAILED: $1"; shift; printf '  %s\n' "$@"; }
+
+for osslsigncode in "${versions[@]}"; do
+  version=$("$osslsigncode" --version | head -n 1)
+  echo "== $version"
+  # Whatever the scripts hand osslsigncode shows here: no PIN or password may.
+  printf '#!/bin/sh\nprintf "%%s\\n" "$*" >>%s/arguments.log\nexec %s "$@"\n' "$work" "$osslsigncode" >osslsigncode-recorded
+  chmod +x osslsigncode-recorded
+  export OSSLSIGNCODE=$work/osslsigncode-recorded
+  : >arguments.log
+  rm -f ./*.exe
+  w=$work
+
+  # name | environment | make sign arguments | release kept as ("": make sign must fail, leaving none)
+  while IFS='|' read -r name environment arguments keep; do
+    rm -f "$src/build/release/Launcher.exe"
+    set +e
+    eval "$environment make -s -C \"\$src\" sign $arguments" >sign.log 2>&1
+    status=$?
+    set -e
+    if [ -n "$keep" ] && [ "$status" = 0 ] && [ -f "$src/build/release/Launcher.exe" ]; then
+      cp "$src/build/release/Launcher.exe" "$keep"
+      pass "make sign: $name"
+    elif [ -z "$keep" ] && [ "$status" != 0 ] && [ ! -e "$src/build/release/Launcher.exe" ]; then
+      pass "make sign: $name"
+    else
+      fail "make sign: $name" "exit status $status; release file: $(ls "$src/build/release/Launcher.exe" 2>&1)" "$(tail -n 5 sign.log)"
+    fi
+  done <<EOF_SIGN
+a key file, its password on make's command line (still taken)||CERT=$w/chain.pem KEY=$w/vendor.key PASS=test-only|signed.exe
+a PKCS#12 file, its password in a file||PKCS12=$w/vendor.p12 PASS_FILE=$w/vendor.pass|signed-p12.exe
+a token, PIN from a file, certificate chain from a file, timestamped||PKCS11_MODULE=$module KEY='$key_uri' CERT=$w/token-chain.pem PIN_FILE=$w/token.pin TIMESTAMP_URL=$service/tsa|token.exe
+a token, PIN from the environment, certificate from the token|PIN=\$TOKEN_PIN|PKCS11_MODULE=$module KEY='$key_uri' CERT='$cert_uri'|token-certificate.exe
+a token, and the wrong PIN|PIN=wrong-pin|PKCS11_MODULE=$module KEY='$key_uri' CERT=$w/token-chain.pem|
+a timestamp from a TSA that another CA certified||CERT=$w/chain.pem KEY=$w/vendor.key PASS_FILE=$w/vendor.pass TIMESTAMP_URL=$service/other|other-tsa.exe
+a certificate with CRL and AIA addresses, timestamped||CERT=$w/with-addresses-chain.pem KEY=$w/with-addresses.key TIMESTAMP_URL=$service/tsa|with-addresses.exe
+a certificate the CA revoked later||CERT=$w/revoked-chain.pem KEY=$w/revoked.key|revoked.exe
+a timestamping service that cannot be reached||CERT=$w/chain.pem KEY=$w/vendor.key PASS_FILE=$w/vendor.pass TIMESTAMP_URL=http://127.0.0.1:1/|
+a timestamping service that refuses||CERT=$w/chain.pem KEY=$w/vendor.key PASS_FILE=$w/vendor.pass TIMESTAMP_URL=$service/refuses|
+EOF_SIGN
+  if grep -qE "test-only|$TOKEN_PIN|wrong-pin" arguments.log; then
+    fail "no PIN or password on osslsigncode's command line" "$(grep -E "test-only|$TOKEN_PIN|wrong-pin" arguments.log)"
   else
-    failed=$((failed + 1))
-    echo "FAILED: $name: exit status $got (expected $status), output must hold: $expected"
-    sed 's/^/  | /' out.log
+    pass "no PIN or password on osslsigncode's command line"
   fi
-done <<'EOF_CASES'
-signed release|signed.exe||0|verdict:             this is the launcher built from commit
-signed release, chain checked against its CA|signed.exe|ca.pem|0|signed by a chain from
-signed from a PKCS#12 file|signed-p12.exe|ca.pem|0|signer:              /CN=Throwaway Vendor/O=Test
-the unsigned build|unsigned.exe||0|authenticode digest: none (unsigned)
-one byte changed in the code: the signature no longer matches|tampered.exe||1|REJECTED: broken signature
-one byte changed in the code: the bytes are not this build's|tampered.exe||1|REJECTED: changed bytes
-another program signed with the same certificate|other-signed.exe||1|REJECTED: another build
-a chain that does not lead to the given CA|signed.exe|unrelated.pem|1|REJECTED: untrusted signature
-a CA file for an unsigned file|unsigned.exe|ca.pem|1|REJECTED: unsigned
+
+  # One byte changed inside the code, which the signature covers.
+  text_offset=$((16#$(i686-w64-mingw32-objdump -h signed.exe | awk '$2 == ".text" { print $6 }')))
+  cp signed.exe tampered.exe
+  changed_byte tampered.exe $((text_offset + 64))
+  # One second more in the timestamp token's time (its one GeneralizedTime: certificates carry UTCTime),
+  # which the TSA's signature covers and Authenticode's digest does not.
+  cp token.exe token-timestamp-changed.exe
+  gen_time=$(grep -obUaP '20[0-9]{12}Z' token-timestamp-changed.exe | head -n 1 | cut -d: -f1)
+  gen_second=$((gen_time + 13))
+  [ "$(od -An -c -j $gen_second -N1 token-timestamp-changed.exe | tr -d ' ')" != 9 ] || gen_second=$((gen_second - 1))
+  changed_byte token-timestamp-changed.exe $gen_second
+  # Another program, validly signed with the same certificate.
+  "$osslsigncode" sign -certs chain.pem -key vendor.key -readpass vendor.pass -h sha256 -in "$other" -out other-signed.exe >/dev/null
+  cp "$src/build/win32/bin/Launcher.exe" unsigned.exe
+
+  : >requests.log
+  # name | file | CAFILE | TSA_CAFILE | CRLFILE | expected exit status | text the output must hold
+  while IFS='|' read -r name file cafile tsa_cafile crlfile status expected; do
+    set +e
+    (cd "$src" && scripts/verify-release.sh "$work/$file" "${cafile:+$work/$cafile}" "${tsa_cafile:+$work/$tsa_cafile}" \
+      "${crlfile:+$work/$crlfile}") >out.log 2>&1
+    got=$?
+    set -e
+    if [ "$got" = "$status" ] && grep -qF -- "$expected" out.log &&
+       { [ "$got" = 0 ] || grep -q '^REJECTED: ' out.log; }; then
+      pass "$name"
+    else
+      fail "$name" "exit status $got (expected $status), output must hold: $expected" "$(sed 's/^/| /' out.log)"
+    fi
+  done <<'EOF_CASES'
+signed release|signed.exe||||0|verdict:             this is the launcher built from commit
+signed release, chain checked against its CA|signed.exe|ca.pem|||0|signed by a chain from
+signed release: no timestamp, revocation not checked|signed.exe|ca.pem|||0|timestamp: none
+signed from a PKCS#12 file|signed-p12.exe|ca.pem|||0|signer:              /CN=Throwaway Vendor/O=Test
+the unsigned build|unsigned.exe||||0|authenticode digest: none (unsigned)
+one byte changed in the code: the signature no longer matches|tampered.exe||||1|REJECTED: broken signature
+one byte changed in the code: the bytes are not this build's|tampered.exe||||1|REJECTED: changed bytes
+another program signed with the same certificate|other-signed.exe||||1|REJECTED: another build
+a chain that does not lead to the given CA|signed.exe|unrelated.pem|||1|REJECTED: untrusted signature
+a CA file for an unsigned file|unsigned.exe|ca.pem|||1|REJECTED: unsigned
+signed on a token, timestamped: accepted with CAFILE and TSA_CAFILE|token.exe|ca.pem|tsa-ca.pem||0|, timestamped by a TSA from
+signed on a token, timestamped: the time and the TSA named|token.exe|ca.pem|tsa-ca.pem||0|by /CN=Throwaway TSA
+signed on a token with the certificate it holds|token-certificate.exe|ca.pem|||0|signer:              /CN=Throwaway Token Vendor/O=Test
+one byte changed inside the timestamp token|token-timestamp-changed.exe|ca.pem|tsa-ca.pem||1|REJECTED: broken timestamp
+one byte changed inside the timestamp token, no TSA_CAFILE given|token-timestamp-changed.exe||||1|REJECTED: broken timestamp
+a timestamp whose TSA another CA certified|other-tsa.exe|ca.pem|tsa-ca.pem||1|REJECTED: untrusted timestamp: the TSA's chain does not lead
+a certificate with CRL and AIA addresses, verified offline|with-addresses.exe|ca.pem|tsa-ca.pem||0|revocation: not checked
+a certificate with CRL and AIA addresses, checked against a CRL file|with-addresses.exe|ca.pem|tsa-ca.pem|crl.pem|0|revocation: not revoked in
+a revoked certificate, given CRLFILE|revoked.exe|ca.pem||crl.pem|1|REJECTED: revoked certificate
 EOF_CASES
+  if grep -q '^GET' requests.log; then
+    fail "verify fetched nothing from the network" "$(cat requests.log)"
+  else
+    pass "verify fetched nothing from the network"
+  fi
+done
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
