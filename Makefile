@@ -9,8 +9,10 @@
 # make verify FILE=Launcher.exe [CAFILE=ca.pem] [TSA_CAFILE=tsa-ca.pem] [CRLFILE=crls.pem]
 #             - whether FILE is this commit's launcher, its signature and timestamp intact and trusted
 #               (exit 0 only then); offline
+# make kit   - build/kit/LauncherChecks.zip: the shipped Launcher.exe, the test programs and a runner
+#               that checks them and the platform facts on a real Windows machine (reproducible)
 # Each target first installs what it needs (scripts/install-deps.sh; idempotent, needs root once).
-.PHONY: deps build test demo bench fuzz sign verify clean
+.PHONY: deps build test demo bench fuzz sign verify kit clean
 
 # make sign's settings reach its script through the environment, never a command line that ps shows.
 export PKCS11_MODULE KEY CERT PKCS12 PIN_FILE PIN PASS_FILE PASS TIMESTAMP_URL
@@ -46,6 +48,9 @@ sign: build
 
 verify: deps
 	@scripts/verify-release.sh "$(FILE)" "$(CAFILE)" "$(TSA_CAFILE)" "$(CRLFILE)"
+
+kit: build
+	@scripts/make-kit.sh
 
 clean:
 	rm -rf build

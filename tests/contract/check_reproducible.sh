@@ -1,6 +1,7 @@
 #!/bin/sh
-# Two clean builds of Launcher.exe from the same commit, in clones at different paths, must give the
-# same bytes: no link timestamp and no build path may reach the file.
+# Two clean builds from the same commit, in clones at different paths, must give the same bytes: no link
+# timestamp and no build path may reach Launcher.exe, nor the check kit (make kit) that packs it with the
+# test programs.
 # Usage: check_reproducible.sh SOURCE_REPOSITORY
 set -eu
 source=$1
@@ -13,17 +14,23 @@ build() {
   git -C "$1" checkout -q "$commit"
   cmake --preset win32 -S "$1" >/dev/null
   cmake --build "$1/build/win32" --target Launcher >/dev/null
-  sha256sum "$1/build/win32/bin/Launcher.exe" | cut -d' ' -f1
+  "$1/scripts/make-kit.sh" >/dev/null
 }
 
-first=$(build "$work/a")
-second=$(build "$work/elsewhere/with a longer path/b")
+first="$work/a"
+second="$work/elsewhere/with a longer path/b"
+build "$first"
+build "$second"
 echo "commit $commit"
-echo "first build:  $first"
-echo "second build: $second"
-if [ "$first" != "$second" ]; then
-  echo "the two builds differ:"
-  cmp -l "$work/a/build/win32/bin/Launcher.exe" \
-    "$work/elsewhere/with a longer path/b/build/win32/bin/Launcher.exe" | head -n 20
-  exit 1
-fi
+failed=0
+for file in build/win32/bin/Launcher.exe build/kit/LauncherChecks.zip; do
+  a=$(sha256sum "$first/$file" | cut -d' ' -f1)
+  b=$(sha256sum "$second/$file" | cut -d' ' -f1)
+  echo "$file: $a, then $b"
+  if [ "$a" != "$b" ]; then
+    echo "the two builds of $file differ:"
+    cmp -l "$first/$file" "$second/$file" | head -n 20
+    failed=1
+  fi
+done
+exit "$failed"

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# make kit: build/kit/LauncherChecks.zip, the check kit a vendor runs on real Windows: the shipped
+# Launcher.exe, the i686 test programs that the Wine tests run, the runner LauncherChecks.exe and
+# README.txt. Reproducible: the same commit gives the same bytes (fixed entry times and order, and
+# programs linked without timestamps).
+#
+# Usage: make-kit.sh [PRESET]   (default win32-tests, the kit; win64-tests makes its x86_64 twin,
+#                                build/kit/LauncherChecks-win64-tests.zip, with that build's Launcher.exe,
+#                                for machines that cannot run 32-bit Wine to try the runner on)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+preset=${1:-win32-tests}
+configure() {  # only a tree not yet configured: a build reconfigures by itself when CMakeLists change
+  [ -f "build/$1/CMakeCache.txt" ] || cmake --preset "$1" >/dev/null
+}
+tree=build/$preset
+if [ "$preset" = win32-tests ]; then
+  zip=build/kit/LauncherChecks.zip
+  configure win32
+  cmake --build --preset win32 --target Launcher >/dev/null
+  launcher=build/win32/bin/Launcher.exe  # the shipped file itself, not the tests' posix-variant build
+else
+  zip=build/kit/LauncherChecks-$preset.zip
+  launcher=$tree/bin/Launcher.exe
+fi
+configure "$preset"
+cmake --build --preset "$preset" --target LauncherChecks wine_registry_test wine_file_probe_test \
+  wine_code_page_test wine_end_to_end_test wine_dll_search_test wine_runtime_test FakeInstaller RuntimeProbe >/dev/null
+
+stage=build/kit/$preset.stage
+rm -rf "$stage"
+mkdir -p "$stage/dll-planting"
+cp "$launcher" "$stage/Launcher.exe"
+for program in LauncherChecks wine_registry_test wine_file_probe_test wine_code_page_test wine_end_to_end_test \
+               wine_runtime_test FakeInstaller RuntimeProbe; do
+  cp "$tree/bin/$program.exe" "$stage/"
+done
+# In a folder of their own, as in the build: no other program meets the planted DLL.
+cp "$tree/dll-planting/wine_dll_search_test.exe" "$tree/dll-planting/dwmapi.dll" "$stage/dll-planting/"
+sed "s/@COMMIT@/$(git rev-parse HEAD)/" tests/kit/README.txt | sed 's/$/\r/' >"$stage/README.txt"
+
+python3 - "$stage" "$zip" <<'PY'
+import os, sys, zipfile
+stage, target = sys.argv[1], sys.argv[2]
+names = sorted(os.path.relpath(os.path.join(d, f), stage).replace(os.sep, "/")
+               for d, _, files in os.walk(stage) for f in files)
+with zipfile.ZipFile(target + ".partial", "w") as kit:
+    for name in names:
+        entry = zipfile.ZipInfo(name, date_time=(2000, 1, 1, 0, 0, 0))
+        entry.compress_type = zipfile.ZIP_DEFLATED
+        entry.external_attr = 0o644 << 16
+        with open(os.path.join(stage, name), "rb") as f:
+            kit.writestr(entry, f.read(), compresslevel=9)
+os.replace(target + ".partial", target)
+PY
+rm -rf "$stage"
+echo "kit:    $zip"
+echo "sha256: $(sha256sum "$zip" | cut -d' ' -f1)"

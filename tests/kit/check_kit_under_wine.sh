@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# The check kit as a vendor uses it, under Wine: unzipped into a fresh prefix, its runner started once.
+# Three things must hold: the report shows every check ok, skipped or a known Wine difference (no
+# FAILED line, and a summary with none failed); the setting written before the run is there afterwards
+# byte for byte, in both registry views; and nothing but the report is left behind.
+#
+# Usage: check_kit_under_wine.sh SOURCE_DIRECTORY WORK_DIRECTORY
+# Makes the kit first (make-kit.sh) from the build the Wine tests run on: the i686 kit itself, or, where
+# Wine cannot run 32-bit programs, its x86_64 twin (the i686 kit would take an hour under emulation).
+set -euo pipefail
+source=$(readlink -f "$1")
+mkdir -p "$2"
+work=$(readlink -f "$2")
+preset=$("$source/scripts/wine-test-preset.sh")
+"$source/scripts/make-kit.sh" "$preset" >"$work/make-kit.log" 2>&1 || { cat "$work/make-kit.log"; exit 1; }
+kit=$(sed -n 's/^kit: *//p' "$work/make-kit.log")
+kit=$source/$kit
+echo "the kit made from the $preset build: $kit"
+export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all LC_ALL=en_US.UTF-8
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+rm -rf "$WINEPREFIX"
+/usr/lib/wine/wine64 wineboot --init </dev/null >"$work/wineboot.log" 2>&1 || true
+/usr/lib/wine/wineserver -w
+
+folder="$WINEPREFIX/drive_c/Kit"
+mkdir -p "$folder"
+python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$kit" "$folder"
+loader=/usr/lib/wine/wine64
+[ "$(od -An -tx1 -j "$(($(od -An -tu4 -j60 -N4 "$folder/LauncherChecks.exe") + 4))" -N2 "$folder/LauncherChecks.exe" | tr -d ' \n')" = 6486 ] ||
+  loader=/usr/lib/wine/wine
+
+# A vendor's own setting, in both views, with another value beside it in the key.
+key='HKLM\Software\Vantorq Technologies\SnDriverInstaller'
+for view in /reg:32 /reg:64; do
+  "$loader" reg add "$key" /v InstallDirectory /t REG_SZ /d "C:\\Vendor ${view#/reg:}\\" /f "$view" </dev/null >/dev/null 2>&1
+  "$loader" reg add "$key" /v Other /t REG_DWORD /d 7 /f "$view" </dev/null >/dev/null 2>&1
+done
+setting() {
+  for view in /reg:32 /reg:64; do "$loader" reg query "$key" "$view" </dev/null 2>&1 | tr -d '\r'; done
+}
+contents() {  # files, and registry keys (Wine writes its registry files once the server is done)
+  (cd "$WINEPREFIX" && {
+    find drive_c -path '*/Temp' -prune -o -print
+    sed -n 's/^\(\[[^]]*\]\).*/\1/p' system.reg user.reg
+  } | sort)
+}
+setting >"$work/setting.before"
+/usr/lib/wine/wineserver -w
+contents >"$work/contents.before"
+
+set +e
+(cd "$folder" && "$loader" 'C:\Kit\LauncherChecks.exe' </dev/null >"$work/runner.out" 2>"$work/runner.err")
+status=$?
+set -e
+/usr/lib/wine/wineserver -w
+setting >"$work/setting.after"
+contents >"$work/contents.after"
+
+problems=()
+report=$(find "$folder" -maxdepth 1 -name 'LauncherChecks-*-*.txt' | head -n 1)
+if [ -z "$report" ]; then
+  problems+=("no report beside the runner; it printed:" "$(cat "$work/runner.out")")
+else
+  sed 's/^/  | /' "$report" | tr -d '\r'
+  # After the header, which ends where the first check's line starts.
+  bad=$(tr -d '\r' <"$report" | awk '/^(ok|skipped|known Wine difference|FAILED): / { checks = 1 } checks' |
+    grep -vE '^(ok|skipped|known Wine difference): |^[0-9]+ passed, 0 failed$' || true)
+  [ -z "$bad" ] || problems+=("report lines that are not ok, skipped or a known Wine difference:" "$bad")
+  tr -d '\r' <"$report" | grep -qE '^[0-9]+ passed, 0 failed$' || problems+=("no summary with none failed")
+  grep -q '^ok: test program: end to end' "$report" || problems+=("the end-to-end programs did not run")
+fi
+[ "$status" = 0 ] || problems+=("the runner's exit status: $status")
+cmp -s "$work/setting.before" "$work/setting.after" ||
+  problems+=("the setting changed:" "$(diff "$work/setting.before" "$work/setting.after")")
+left=$(comm -13 "$work/contents.before" "$work/contents.after" | grep -v "^drive_c/Kit/${report##*/}$" || true)
+[ -z "$left" ] || problems+=("left behind:" "$left")
+
+if [ ${#problems[@]} -eq 0 ]; then
+  echo "ok: the kit's report, the setting kept, nothing left behind"
+  exit 0
+fi
+printf '%s\n' "FAILED:" "${problems[@]}"
+exit 1

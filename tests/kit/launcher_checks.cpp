@@ -1,0 +1,559 @@
+// LauncherChecks.exe: on a vendor's real Windows machine, runs the test programs that the Wine tests run
+// and checks the platform facts the launcher's safety rests on, then writes one report beside itself:
+// LauncherChecks-<computer>-<yyyymmdd-hhmmss>.txt. Under Wine, a fact where Wine is known to differ from
+// Windows reports "known Wine difference", and fails once Wine behaves as Windows does (as todo_wine
+// does), so that the list stays true. Exit status 0 only when nothing failed.
+#include <windows.h>
+#include <shellapi.h>
+#include <wincrypt.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "launcher/install_directory.h"
+#include "platform/win32_api.h"
+
+namespace {
+
+std::wstring Folder;  // the runner's own, where the kit was unzipped
+std::wstring Work;    // the runner's scratch folder; removed at the end
+std::string Report;
+int Passed = 0;
+int Failed = 0;
+
+void Line(const std::string& text) {
+  Report += text + "\r\n";
+  std::printf("%s\n", text.c_str());
+  std::fflush(stdout);
+}
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
+  return out;
+}
+
+// A function that not every Windows has; nullptr where it is missing.
+template <typename Function>
+Function* Optional(const wchar_t* module, const char* name) {
+  return reinterpret_cast<Function*>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(module), name)));
+}
+auto* WineVersion() { return Optional<const char*()>(L"ntdll.dll", "wine_get_version"); }
+bool OnWine() { return WineVersion() != nullptr; }
+
+// The ANSI form of text, or empty when the ANSI code page cannot spell it exactly.
+std::string Ansi(const std::wstring& text) {
+  char bytes[MAX_PATH * 4] = {};
+  wchar_t back[MAX_PATH * 4] = {};
+  const int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, bytes, sizeof bytes, nullptr, nullptr);
+  const bool exact = length > 0 && MultiByteToWideChar(CP_ACP, 0, bytes, -1, back, MAX_PATH * 4) > 0 && text == back;
+  return exact ? std::string(bytes) : std::string();
+}
+
+bool TokenFlag(TOKEN_INFORMATION_CLASS kind) {
+  HANDLE token = nullptr;
+  DWORD value = 0, size = 0;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    if (!GetTokenInformation(token, kind, &value, sizeof value, &size)) value = 0;
+    CloseHandle(token);
+  }
+  return value != 0;
+}
+bool Elevated() { return TokenFlag(TokenElevation); }
+
+BOOL IsWow64() {
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  return wow64;
+}
+
+// The whole file, closed again (Windows cannot delete a file that is still open).
+std::string Contents(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// ---- Report lines ---------------------------------------------------------------------------------
+void Ok(const std::string& name) { ++Passed; Line("ok: " + name); }
+void Fail(const std::string& name, const std::string& actual) { ++Failed; Line("FAILED: " + name + ": " + actual); }
+void Skip(const std::string& name, const std::string& why) { Line("skipped: " + name + ": " + why); }
+
+// A platform fact: what Windows does, checked. wineDiffers marks the facts Wine is known to get wrong.
+struct Fact {
+  const char* name;
+  bool wineDiffers;
+  std::function<std::string()> skipReason;        // empty when the fact can be checked here
+  std::function<bool(std::string& actual)> holds;  // sets actual to what was seen
+};
+
+void Check(const Fact& fact) {
+  const std::string why = fact.skipReason ? fact.skipReason() : std::string();
+  if (!why.empty()) return Skip(fact.name, why);
+  std::string actual;
+  const bool holds = fact.holds(actual);
+  if (OnWine() && fact.wineDiffers) {
+    if (holds) Fail(fact.name, "Wine now behaves as Windows does; take it off the list of known differences");
+    else Line(std::string("known Wine difference: ") + fact.name + ": " + actual);
+  } else if (holds) {
+    Ok(fact.name);
+  } else {
+    Fail(fact.name, actual);
+  }
+}
+
+// ---- Child processes ------------------------------------------------------------------------------
+struct Run {
+  bool started = false;
+  bool timedOut = false;
+  DWORD exitCode = 0xDEADBEEF;  // sentinel: never exited
+  std::string output;
+};
+
+Run RunProgram(const std::wstring& program, DWORD timeoutMs) {
+  Run run;
+  const std::wstring outputPath = Work + L"\\output.txt";
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = startup.hStdError = output;
+  PROCESS_INFORMATION process = {};
+  std::wstring commandLine = L"\"" + program + L"\"";
+  const std::wstring directory = program.substr(0, program.find_last_of(L'\\'));
+  run.started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                               directory.c_str(), &startup, &process) != FALSE;
+  CloseHandle(output);
+  if (!run.started) {
+    run.output = "CreateProcessW failed: " + std::to_string(GetLastError());
+    return run;
+  }
+  run.timedOut = WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0;
+  if (run.timedOut) TerminateProcess(process.hProcess, 99);
+  WaitForSingleObject(process.hProcess, 10000);
+  GetExitCodeProcess(process.hProcess, &run.exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  run.output = Contents(outputPath);
+  DeleteFileW(outputPath.c_str());
+  return run;
+}
+
+// What a failing test program said, without the progress lines of a passing test.
+std::string FailureLines(const std::string& output) {
+  std::istringstream in(output);
+  std::string line, kept;
+  int count = 0;
+  while (std::getline(in, line) && count < 40) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line.rfind("[ RUN", 0) == 0 || line.rfind("[       OK", 0) == 0 || line.rfind("[--", 0) == 0) continue;
+    kept += "\r\n    " + line;
+    ++count;
+  }
+  return kept;
+}
+
+// ---- The setting, saved and restored ----------------------------------------------------------------
+// Both registry views of the setting's key, every value in it, as a file beside the runner until the run
+// ends: a run that is cut off leaves it there, and the next run restores from it first.
+const REGSAM Views[] = {KEY_WOW64_32KEY, platform::KeyWow64_64Key};
+
+std::wstring SettingKey() {
+  const std::string key = InstallerKey;
+  return std::wstring(key.begin(), key.end());
+}
+std::wstring SavedPath() { return Folder + L"\\LauncherChecks-saved-setting.bin"; }
+
+void Put(std::string& out, DWORD value) { out.append(reinterpret_cast<const char*>(&value), sizeof value); }
+DWORD Take(const std::string& in, std::size_t& at) {
+  DWORD value = 0;
+  if (at + sizeof value <= in.size()) std::memcpy(&value, in.data() + at, sizeof value);
+  at += sizeof value;
+  return value;
+}
+
+bool SaveSetting() {
+  std::string saved;
+  for (REGSAM view : Views) {
+    HKEY key = nullptr;
+    const bool present = RegOpenKeyExW(HKEY_LOCAL_MACHINE, SettingKey().c_str(), 0, KEY_READ | view, &key) == ERROR_SUCCESS;
+    Put(saved, present);
+    std::string values;
+    DWORD count = 0;
+    for (DWORD i = 0; present; ++i) {
+      wchar_t name[16384];
+      DWORD nameLength = 16384, type = 0, size = 0;
+      if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+      std::string data(size, '\0');
+      nameLength = 16384;
+      RegEnumValueW(key, i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+      Put(values, nameLength);
+      values.append(reinterpret_cast<const char*>(name), nameLength * sizeof(wchar_t));
+      Put(values, type);
+      Put(values, size);
+      values.append(data.data(), size);
+      ++count;
+    }
+    if (key) RegCloseKey(key);
+    Put(saved, count);
+    saved += values;
+  }
+  std::ofstream out(SavedPath().c_str(), std::ios::binary);
+  out << saved;
+  return static_cast<bool>(out.flush());
+}
+
+// Puts the key back as it was in each view. Returns false when a value could not be written back.
+bool RestoreSetting() {
+  const std::string saved = Contents(SavedPath());
+  std::size_t at = 0;
+  bool restored = !saved.empty();
+  for (REGSAM view : Views) {
+    const bool present = Take(saved, at) != 0;
+    const DWORD count = Take(saved, at);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, SettingKey().c_str(), view, 0);
+    if (!present) continue;
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, SettingKey().c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+      restored = false;
+      continue;
+    }
+    for (DWORD i = 0; i < count && at < saved.size(); ++i) {
+      const DWORD nameLength = Take(saved, at);
+      const std::wstring name(reinterpret_cast<const wchar_t*>(saved.data() + at), nameLength);
+      at += nameLength * sizeof(wchar_t);
+      const DWORD type = Take(saved, at);
+      const DWORD size = Take(saved, at);
+      restored &= RegSetValueExW(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(saved.data() + at), size) ==
+                  ERROR_SUCCESS;
+      at += size;
+    }
+    RegCloseKey(key);
+  }
+  if (restored) DeleteFileW(SavedPath().c_str());
+  return restored;
+}
+
+// ---- The header ---------------------------------------------------------------------------------------
+std::string Sha256Of(const std::wstring& path) {
+  const std::string data = Contents(path);
+  HCRYPTPROV provider = 0;
+  HCRYPTHASH hash = 0;
+  BYTE digest[32];
+  DWORD size = sizeof digest;
+  std::string hex = "unknown";
+  if (!data.empty() && CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+    if (CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) &&
+        CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), 0) &&
+        CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0)) {
+      hex.clear();
+      for (BYTE b : digest) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", b);
+        hex += pair;
+      }
+    }
+    if (hash) CryptDestroyHash(hash);
+    CryptReleaseContext(provider, 0);
+  }
+  return hex;
+}
+
+std::string KitCommit() {  // README.txt's first line names it
+  std::ifstream in((Folder + L"\\README.txt").c_str());
+  std::string first;
+  std::getline(in, first);
+  const std::size_t at = first.rfind(' ');
+  return at == std::string::npos ? "unknown" : first.substr(at + 1);
+}
+
+void Header() {
+  Line("LauncherChecks, for Launcher commit " + KitCommit());
+  Line("Launcher.exe sha256: " + Sha256Of(Folder + L"\\Launcher.exe"));
+  // RtlGetVersion, unlike GetVersionEx, is not shimmed to an older version for a program without a manifest.
+  RTL_OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  if (auto* get = Optional<LONG WINAPI(RTL_OSVERSIONINFOW*)>(L"ntdll.dll", "RtlGetVersion")) get(&version);
+  Line("Windows " + std::to_string(version.dwMajorVersion) + "." + std::to_string(version.dwMinorVersion) + ", build " +
+       std::to_string(version.dwBuildNumber));
+  USHORT process = 0, native = 0;
+  // IsWow64Process2 (Windows 10 1511 on) names ARM64 also to an x86 process that ARM64 Windows emulates.
+  auto* wow64Process2 = Optional<BOOL WINAPI(HANDLE, USHORT*, USHORT*)>(L"kernel32.dll", "IsWow64Process2");
+  if (!wow64Process2 || !wow64Process2(GetCurrentProcess(), &process, &native)) {
+    SYSTEM_INFO info;
+    GetNativeSystemInfo(&info);
+    native = info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ? IMAGE_FILE_MACHINE_AMD64
+             : info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_ARM64 ? 0xAA64
+                                                                            : IMAGE_FILE_MACHINE_I386;
+  }
+  const char* machine = native == IMAGE_FILE_MACHINE_AMD64 ? "x64" : native == 0xAA64 ? "ARM64" : "x86";
+  Line(std::string("machine: ") + machine + (IsWow64() ? ", this runner under WOW64" : ", this runner native"));
+  Line("ANSI code page " + std::to_string(GetACP()) + ", OEM code page " + std::to_string(GetOEMCP()));
+  Line(std::string("elevated: ") + (Elevated() ? "yes" : "no") + "; registry virtualization: " +
+       (TokenFlag(TokenVirtualizationEnabled) ? "enabled" : "disabled"));
+  if (OnWine()) Line(std::string("Wine ") + WineVersion()());
+}
+
+// ---- The test programs --------------------------------------------------------------------------------
+// The code-page cases cover these; Windows fixes the ANSI code page at boot, and the test program learns
+// which to expect from LC_ALL, as under Wine.
+const struct {
+  UINT codePage;
+  const wchar_t* locale;
+} CodePageLocales[] = {{1252, L"en_US.UTF-8"}, {1251, L"ru_RU.UTF-8"}, {932, L"ja_JP.UTF-8"}, {65001, L"hi_IN.UTF-8"}};
+
+void RunTestPrograms() {
+  const struct {
+    const char* name;
+    const wchar_t* program;
+    bool changesTheSetting;
+  } programs[] = {
+      {"registry", L"wine_registry_test.exe", true},
+      {"file probe", L"wine_file_probe_test.exe", false},
+      {"code page", L"wine_code_page_test.exe", false},
+      {"end to end", L"wine_end_to_end_test.exe", true},
+      {"DLL search", L"dll-planting\\wine_dll_search_test.exe", false},
+      {"runtime", L"wine_runtime_test.exe", false},
+  };
+  const bool admin = Elevated() || OnWine();  // Wine lets every process write HKLM
+  bool saved = false;
+  for (const auto& p : programs) {
+    const std::string name = std::string("test program: ") + p.name;
+    if (p.changesTheSetting && !admin) {
+      Skip(name, "writes HKLM: run the kit as administrator");
+      continue;
+    }
+    if (p.changesTheSetting && !saved && !(saved = SaveSetting())) {
+      Fail(name, "the setting could not be saved first, so it is not touched");
+      continue;
+    }
+    std::wstring locale;
+    if (std::wstring(p.program) == L"wine_code_page_test.exe") {
+      for (const auto& known : CodePageLocales) {
+        if (known.codePage == GetACP()) locale = known.locale;
+        else Skip("code page " + std::to_string(known.codePage), "Windows fixes the ANSI code page at boot; this machine's is " + std::to_string(GetACP()));
+      }
+      if (locale.empty()) {
+        Skip(name, "the code-page cases cover 1252, 1251, 932 and 65001; this machine's is " + std::to_string(GetACP()));
+        continue;
+      }
+    }
+    // Wine prefers its built-in DLLs; Windows loads a non-KnownDLL from the program's folder first.
+    const bool planted = std::wstring(p.program).find(L"dll-planting") != std::wstring::npos;
+    SetEnvironmentVariableW(L"LC_ALL", locale.empty() ? nullptr : locale.c_str());
+    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", planted && OnWine() ? L"dwmapi=n,b" : nullptr);
+    const Run run = RunProgram(Folder + L"\\" + p.program, 600000);
+    SetEnvironmentVariableW(L"LC_ALL", nullptr);
+    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", nullptr);
+    if (run.started && !run.timedOut && run.exitCode == 0) Ok(name);
+    else if (run.timedOut) Fail(name, "timed out after 600 s" + FailureLines(run.output));
+    else Fail(name, "exit status " + std::to_string(run.exitCode) + FailureLines(run.output));
+  }
+  if (saved && !RestoreSetting()) Fail("the setting restored", "could not write it back; it stays in " + Utf8(SavedPath()));
+}
+
+// ---- The platform facts -------------------------------------------------------------------------------
+std::string Hex(const std::string& bytes) {
+  std::string out;
+  for (unsigned char b : bytes) {
+    char pair[4];
+    std::snprintf(pair, sizeof pair, "%02X ", b);
+    out += pair;
+  }
+  return out.empty() ? "(none)" : out.substr(0, out.size() - 1);
+}
+
+// One character converted: what came out, whether the default character was used, the error.
+struct Conversion {
+  int length = -1;
+  std::string bytes;
+  BOOL usedDefault = 0x5A5A;  // sentinel: never written
+  DWORD error = 0;
+  std::string Describe() const {
+    return "returned " + std::to_string(length) + ", bytes " + Hex(bytes) + ", default used " +
+           (usedDefault == 0x5A5A ? "untouched" : std::to_string(usedDefault)) + ", error " + std::to_string(error);
+  }
+};
+Conversion Convert(UINT codePage, DWORD flags, wchar_t character, bool askUsedDefault) {
+  Conversion c;
+  char bytes[8] = {};
+  SetLastError(0);
+  c.length = WideCharToMultiByte(codePage, flags, &character, 1, bytes, sizeof bytes, nullptr,
+                                 askUsedDefault ? &c.usedDefault : nullptr);
+  c.error = GetLastError();
+  if (c.length > 0) c.bytes.assign(bytes, static_cast<std::size_t>(c.length));
+  return c;
+}
+
+bool RegistryRead(REGSAM view, const std::wstring& path, std::wstring& value) {
+  wchar_t data[256] = {};
+  DWORD size = sizeof data - sizeof(wchar_t);
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
+  const bool read = RegQueryValueExW(key, L"Probe", nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  value = data;
+  return read;
+}
+bool RegistryWrite(REGSAM view, const std::wstring& path, const std::wstring& value) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return false;
+  const bool written = RegSetValueExW(key, L"Probe", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return written;
+}
+const wchar_t ProbeKey[] = L"Software\\LauncherChecks-probe";
+
+void CheckPlatformFacts() {
+  const wchar_t lWithStroke = L'\u0141';
+  const Fact facts[] = {
+      // "For the code page 65001 (UTF-8) ..., dwFlags must be set to either 0 or WC_ERR_INVALID_CHARS.
+      // Otherwise, the function fails with ERROR_INVALID_FLAGS." (WideCharToMultiByte)
+      {"UTF-8 conversion refuses WC_NO_BEST_FIT_CHARS with ERROR_INVALID_FLAGS", true, {},
+       [&](std::string& actual) {
+         const Conversion c = Convert(CP_UTF8, WC_NO_BEST_FIT_CHARS, L'A', false);
+         actual = c.Describe();
+         return c.length == 0 && c.error == ERROR_INVALID_FLAGS;
+       }},
+      // "For the CP_UTF7 and CP_UTF8 settings for CodePage, this parameter [lpUsedDefaultChar] must be set
+      // to NULL. Otherwise, the function fails with ERROR_INVALID_PARAMETER."
+      {"UTF-8 conversion refuses lpUsedDefaultChar with ERROR_INVALID_PARAMETER", true, {},
+       [&](std::string& actual) {
+         const Conversion c = Convert(CP_UTF8, 0, L'A', true);
+         actual = c.Describe();
+         return c.length == 0 && c.error == ERROR_INVALID_PARAMETER;
+       }},
+      // Best fit, the default: U+0141 (L with stroke) has no place in 1252 and becomes a plain L.
+      {"1252 with flags 0 turns U+0141 into L (best fit)", false, {},
+       [&](std::string& actual) {
+         const Conversion c = Convert(1252, 0, lWithStroke, true);
+         actual = c.Describe();
+         return c.bytes == "L";
+       }},
+      {"1252 with WC_NO_BEST_FIT_CHARS turns U+0141 into ? and says the default was used", false, {},
+       [&](std::string& actual) {
+         const Conversion c = Convert(1252, WC_NO_BEST_FIT_CHARS, lWithStroke, true);
+         actual = c.Describe();
+         return c.bytes == "?" && c.usedDefault == TRUE;
+       }},
+      // Windows' ShellExecute takes the file name as it is; Wine's expands %VARIABLES% in it.
+      {"ShellExecuteA does not expand %VAR% in the file name", true, {},
+       [&](std::string& actual) {
+         const std::wstring literal = Work + L"\\%LAUNCHER_CHECKS_ELSEWHERE%";
+         const std::wstring record = Work + L"\\shell-record.txt";
+         CreateDirectoryW(literal.c_str(), nullptr);
+         CopyFileW((Folder + L"\\FakeInstaller.exe").c_str(), (literal + L"\\probe.exe").c_str(), FALSE);
+         SetEnvironmentVariableW(L"LAUNCHER_CHECKS_ELSEWHERE", L"elsewhere");
+         SetEnvironmentVariableW(L"LAUNCHER_TEST_RECORD", record.c_str());
+         const std::string file = Ansi(literal + L"\\probe.exe");
+         if (file.empty()) {
+           actual = "the kit's folder cannot be spelled in the ANSI code page: unzip it into a folder named in ASCII";
+           return false;
+         }
+         const INT_PTR result = reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, nullptr, file.c_str(), nullptr, nullptr, SW_HIDE));
+         bool started = false;
+         for (int i = 0; i < 200 && !started; ++i, Sleep(50)) started = GetFileAttributesW(record.c_str()) != INVALID_FILE_ATTRIBUTES;
+         actual = "ShellExecuteA returned " + std::to_string(result) + (started ? ", the file was started" : ", nothing started");
+         SetEnvironmentVariableW(L"LAUNCHER_TEST_RECORD", nullptr);
+         DeleteFileW(record.c_str());
+         // The probe ends once it has written its record (no release event is named): its file then
+         // comes free.
+         for (int i = 0; i < 200 && !DeleteFileW((literal + L"\\probe.exe").c_str()); ++i) Sleep(50);
+         RemoveDirectoryW(literal.c_str());
+         return result > 32 && started;
+       }},
+      // Windows 7 gains it with KB2533623; the launcher falls back to SetDllDirectoryW(L"") without it.
+      {"kernel32 has SetDefaultDllDirectories", false, {},
+       [&](std::string& actual) {
+         actual = "missing: Windows 7 without KB2533623 (the launcher then only drops the current directory)";
+         return Optional<BOOL WINAPI(DWORD)>(L"kernel32.dll", "SetDefaultDllDirectories") != nullptr;
+       }},
+      // On 64-bit Windows, HKLM\Software as a 32-bit process sees it is HKLM\Software\WOW6432Node.
+      {"a 32-bit process's HKLM\\Software is WOW6432Node", false,
+       [] { return !IsWow64() ? std::string("this runner is not a 32-bit process on 64-bit Windows")
+                   : !(Elevated() || OnWine()) ? std::string("writes HKLM: run the kit as administrator") : std::string(); },
+       [&](std::string& actual) {
+         std::wstring seen;
+         const bool written = RegistryWrite(0, ProbeKey, L"32-bit view");
+         const bool read = RegistryRead(platform::KeyWow64_64Key, std::wstring(L"Software\\WOW6432Node\\") + (ProbeKey + 9), seen);
+         RegDeleteKeyW(HKEY_LOCAL_MACHINE, ProbeKey);
+         actual = std::string("written ") + (written ? "yes" : "no") + ", read back through WOW6432Node: " +
+                  (read ? Utf8(seen) : std::string("nothing"));
+         return written && read && seen == L"32-bit view";
+       }},
+      // "Virtual values take precedence over global values when present" (Registry Virtualization): a
+      // virtualized process's write to HKLM\Software lands in the user's VirtualStore, and its reads
+      // come from there; once it turns virtualization off it sees the machine's registry only.
+      {"a VirtualStore value overrides HKLM while virtualized, and not once virtualization is off", true,
+       // Wine virtualizes nothing, and calls every process elevated: there the check runs anyway.
+       [] { return Elevated() && !OnWine() ? std::string("elevated: Windows virtualizes only processes without elevation; run the kit once more without it")
+                   : !TokenFlag(TokenVirtualizationEnabled) && !OnWine() ? std::string("virtualization is not enabled for this runner (UAC off?)")
+                   : std::string(); },
+       [&](std::string& actual) {
+         std::wstring before, after;
+         const bool written = RegistryWrite(0, ProbeKey, L"per-user copy");
+         const bool readBefore = RegistryRead(0, ProbeKey, before);
+         platform::SetTokenVirtualizationEnabled(false);
+         const bool readAfter = RegistryRead(0, ProbeKey, after);
+         // Remove it wherever it went: the user's VirtualStore, or HKLM itself where nothing is virtualized.
+         const std::wstring store = std::wstring(L"Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\") +
+                                    (IsWow64() ? L"WOW6432Node\\" : L"") + (ProbeKey + 9);
+         RegDeleteKeyW(HKEY_CURRENT_USER, store.c_str());
+         RegDeleteKeyW(HKEY_LOCAL_MACHINE, ProbeKey);
+         actual = std::string("written ") + (written ? "yes" : "no") + ", read while virtualized: " +
+                  (readBefore ? Utf8(before) : std::string("nothing")) + ", read with virtualization off: " +
+                  (readAfter ? Utf8(after) : std::string("nothing"));
+         return written && readBefore && before == L"per-user copy" && !readAfter;
+       }},
+  };
+  for (const Fact& fact : facts) Check(fact);
+}
+
+}  // namespace
+
+int main() {
+  wchar_t path[MAX_PATH * 4] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+  Folder = path;
+  Folder = Folder.substr(0, Folder.find_last_of(L'\\'));
+  Work = Folder + L"\\LauncherChecks-work";
+  CreateDirectoryW(Work.c_str(), nullptr);
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);  // no dialog may stop a check
+
+  Header();
+  // A run that was cut off left the setting saved: put it back before anything else.
+  if (GetFileAttributesW(SavedPath().c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (RestoreSetting()) Line("restored the setting saved by an earlier run that did not finish");
+    else Fail("the setting saved by an earlier run restored", "could not write it back; it stays in " + Utf8(SavedPath()));
+  }
+  RunTestPrograms();
+  CheckPlatformFacts();  // last: the virtualization check turns virtualization off for this process
+  RemoveDirectoryW(Work.c_str());
+  Line(std::to_string(Passed) + " passed, " + std::to_string(Failed) + " failed");
+
+  wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  GetComputerNameW(computer, &size);
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  wchar_t name[64];
+  swprintf(name, 64, L"%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+  const std::wstring reportPath = Folder + L"\\LauncherChecks-" + computer + L"-" + name + L".txt";
+  std::ofstream(reportPath.c_str(), std::ios::binary) << Report;
+  std::printf("report: %s\n", Utf8(reportPath).c_str());
+  return Failed == 0 ? 0 : 1;
+}
