@@ -111,6 +111,31 @@ void Check(const Fact& fact) {
 }
 
 // ---- Child processes ------------------------------------------------------------------------------
+std::wstring Environment(const wchar_t* name) {
+  wchar_t buffer[4096];
+  const DWORD length = GetEnvironmentVariableW(name, buffer, 4096);
+  return length > 0 && length < 4096 ? std::wstring(buffer, length) : std::wstring();
+}
+
+// An environment variable set for the children started while it lives, and put back as it was after.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const wchar_t* name, const std::wstring& value, bool set)
+      : name_(name), previous_(Environment(name)), set_(set) {
+    if (set_) SetEnvironmentVariableW(name, value.c_str());
+  }
+  ~ScopedEnvironment() {
+    if (set_) SetEnvironmentVariableW(name_, previous_.empty() ? nullptr : previous_.c_str());
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  const wchar_t* name_;
+  std::wstring previous_;
+  bool set_;
+};
+
 struct Run {
   bool started = false;
   bool timedOut = false;
@@ -213,7 +238,8 @@ bool SaveSetting() {
   return static_cast<bool>(out.flush());
 }
 
-// Puts the key back as it was in each view. Returns false when a value could not be written back.
+// Puts the key back as it was in each view: its values replaced by the saved ones, or the key removed
+// where there was none. Returns false when the saved copy is unreadable or a value could not be written.
 bool RestoreSetting() {
   const std::string saved = Contents(SavedPath());
   std::size_t at = 0;
@@ -221,22 +247,33 @@ bool RestoreSetting() {
   for (REGSAM view : Views) {
     const bool present = Take(saved, at) != 0;
     const DWORD count = Take(saved, at);
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, SettingKey().c_str(), view, 0);
-    if (!present) continue;
+    if (!present) {
+      const LSTATUS status = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, SettingKey().c_str(), view, 0);
+      restored &= status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+      continue;
+    }
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, SettingKey().c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, SettingKey().c_str(), 0, nullptr, 0, KEY_READ | KEY_SET_VALUE | view,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS) {
       restored = false;
       continue;
     }
-    for (DWORD i = 0; i < count && at < saved.size(); ++i) {
-      const DWORD nameLength = Take(saved, at);
-      const std::wstring name(reinterpret_cast<const wchar_t*>(saved.data() + at), nameLength);
+    wchar_t name[16384];
+    DWORD length = 16384;
+    while (RegEnumValueW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           RegDeleteValueW(key, name) == ERROR_SUCCESS)
+      length = 16384;
+    for (DWORD i = 0; i < count && restored; ++i) {
+      const std::size_t nameLength = Take(saved, at);
+      if (at + nameLength * sizeof(wchar_t) > saved.size()) restored = false;
+      if (!restored) break;
+      const std::wstring valueName(reinterpret_cast<const wchar_t*>(saved.data() + at), nameLength);
       at += nameLength * sizeof(wchar_t);
       const DWORD type = Take(saved, at);
       const DWORD size = Take(saved, at);
-      restored &= RegSetValueExW(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(saved.data() + at), size) ==
-                  ERROR_SUCCESS;
+      restored = at + size <= saved.size() &&
+                 RegSetValueExW(key, valueName.c_str(), 0, type, reinterpret_cast<const BYTE*>(saved.data() + at), size) ==
+                     ERROR_SUCCESS;
       at += size;
     }
     RegCloseKey(key);
@@ -351,11 +388,9 @@ void RunTestPrograms() {
     }
     // Wine prefers its built-in DLLs; Windows loads a non-KnownDLL from the program's folder first.
     const bool planted = std::wstring(p.program).find(L"dll-planting") != std::wstring::npos;
-    SetEnvironmentVariableW(L"LC_ALL", locale.empty() ? nullptr : locale.c_str());
-    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", planted && OnWine() ? L"dwmapi=n,b" : nullptr);
+    const ScopedEnvironment codePage(L"LC_ALL", locale, !locale.empty());
+    const ScopedEnvironment overrides(L"WINEDLLOVERRIDES", Environment(L"WINEDLLOVERRIDES") + L";dwmapi=n,b", planted && OnWine());
     const Run run = RunProgram(Folder + L"\\" + p.program, 600000);
-    SetEnvironmentVariableW(L"LC_ALL", nullptr);
-    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", nullptr);
     if (run.started && !run.timedOut && run.exitCode == 0) Ok(name);
     else if (run.timedOut) Fail(name, "timed out after 600 s" + FailureLines(run.output));
     else Fail(name, "exit status " + std::to_string(run.exitCode) + FailureLines(run.output));
@@ -457,8 +492,8 @@ void CheckPlatformFacts() {
          const std::wstring record = Work + L"\\shell-record.txt";
          CreateDirectoryW(literal.c_str(), nullptr);
          CopyFileW((Folder + L"\\FakeInstaller.exe").c_str(), (literal + L"\\probe.exe").c_str(), FALSE);
-         SetEnvironmentVariableW(L"LAUNCHER_CHECKS_ELSEWHERE", L"elsewhere");
-         SetEnvironmentVariableW(L"LAUNCHER_TEST_RECORD", record.c_str());
+         const ScopedEnvironment elsewhere(L"LAUNCHER_CHECKS_ELSEWHERE", L"elsewhere", true);
+         const ScopedEnvironment recordTo(L"LAUNCHER_TEST_RECORD", record, true);
          const std::string file = Ansi(literal + L"\\probe.exe");
          if (file.empty()) {
            actual = "the kit's folder cannot be spelled in the ANSI code page: unzip it into a folder named in ASCII";
@@ -468,7 +503,6 @@ void CheckPlatformFacts() {
          bool started = false;
          for (int i = 0; i < 200 && !started; ++i, Sleep(50)) started = GetFileAttributesW(record.c_str()) != INVALID_FILE_ATTRIBUTES;
          actual = "ShellExecuteA returned " + std::to_string(result) + (started ? ", the file was started" : ", nothing started");
-         SetEnvironmentVariableW(L"LAUNCHER_TEST_RECORD", nullptr);
          DeleteFileW(record.c_str());
          // The probe ends once it has written its record (no release event is named): its file then
          // comes free.
