@@ -392,6 +392,7 @@ void RunTestPrograms() {
     const ScopedEnvironment overrides(L"WINEDLLOVERRIDES", Environment(L"WINEDLLOVERRIDES") + L";dwmapi=n,b", planted && OnWine());
     const Run run = RunProgram(Folder + L"\\" + p.program, 600000);
     if (run.started && !run.timedOut && run.exitCode == 0) Ok(name);
+    else if (!run.started) Fail(name, "not started: " + run.output);
     else if (run.timedOut) Fail(name, "timed out after 600 s" + FailureLines(run.output));
     else Fail(name, "exit status " + std::to_string(run.exitCode) + FailureLines(run.output));
   }
