@@ -13,7 +13,6 @@
 #include <functional>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "launcher/install_directory.h"
 #include "platform/win32_api.h"
