@@ -68,8 +68,10 @@ fi
 line_of() {  # report, line label: what follows the label, on the first such line
   sed -n "/^[[:space:]]*$2 *: */{s///;p;q;}" "$1" | tr -d '\r'
 }
-openssl_reason() {  # log: the reason in openssl's last error line, or its last line
-  sed -n 's/^[0-9A-F]*:error:[0-9A-F]*:[^:]*:[^:]*:\([^:]*\):.*/\1/p' "$1" | tail -n 1 | grep . || tail -n 1 "$1"
+openssl_reason() {  # log: the certificate error, else the reason in openssl's last error line, else its last line
+  { sed -n 's/.*:Verify error: *//p' "$1"
+    sed -n 's/^[0-9A-F]*:error:[0-9A-F]*:[^:]*:[^:]*:\([^:]*\):.*/\1/p' "$1" | tail -n 1
+    tail -n 1 "$1"; } | sed -n 1p  # sed, not head: head would end the pipe early, and pipefail fail it
 }
 
 digest="none (unsigned)"

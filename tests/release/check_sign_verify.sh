@@ -71,6 +71,16 @@ signer_digest = sha256
 default_policy = 1.2.3.4.1
 digests = sha256
 ess_cert_id_alg = sha256
+[not-yet-valid]
+serial = ./tsa.serial
+crypto_device = builtin
+signer_cert = ./not-yet-valid-tsa.pem
+signer_key = ./not-yet-valid-tsa.key
+certs = ./not-yet-valid-tsa-chain.pem
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha256
+ess_cert_id_alg = sha256
 # Takes no SHA-256 query: every request from osslsigncode gets a "rejection" reply.
 [refuses]
 serial = ./tsa.serial
@@ -89,6 +99,16 @@ for name in tsa other-tsa; do
   issue $name-ca tsa.ext $name.csr $name.pem
   cat $name.pem $name-ca.pem >$name-chain.pem
 done
+# A TSA certificate that becomes valid only tomorrow: its timestamps today come before it (openssl ca,
+# since openssl x509 cannot set a start date).
+mkdir tsa-ca.db
+: >tsa-ca.db/index.txt
+echo 1000 >tsa-ca.db/serial
+printf '[ca]\ndefault_ca=c\n[c]\ndatabase=tsa-ca.db/index.txt\nserial=tsa-ca.db/serial\nnew_certs_dir=tsa-ca.db\ncertificate=tsa-ca.pem\nprivate_key=tsa-ca.key\ndefault_md=sha256\npolicy=any\n[any]\ncommonName=supplied\n' >tsa-ca.cnf
+quiet openssl req -newkey rsa:2048 -nodes -keyout not-yet-valid-tsa.key -out not-yet-valid-tsa.csr -subj "/CN=Throwaway TSA, valid from tomorrow"
+quiet openssl ca -batch -notext -config tsa-ca.cnf -extfile tsa.ext -in not-yet-valid-tsa.csr -out not-yet-valid-tsa.pem \
+  -startdate "$(date -u -d tomorrow +%Y%m%d%H%M%SZ)" -enddate "$(date -u -d '+20 days' +%Y%m%d%H%M%SZ)"
+cat not-yet-valid-tsa.pem tsa-ca.pem >not-yet-valid-tsa-chain.pem
 : >requests.log
 python3 "$source/tests/release/local_tsa.py" tsa.cnf port requests.log 2>tsa-server.log &
 server=$!
@@ -190,6 +210,7 @@ a token, PIN from a file, certificate chain from a file, timestamped||PKCS11_MOD
 a token, PIN from the environment, certificate from the token|PIN=\$TOKEN_PIN|PKCS11_MODULE=$module KEY='$key_uri' CERT='$cert_uri'|token-certificate.exe
 a token, and the wrong PIN|PIN=wrong-pin|PKCS11_MODULE=$module KEY='$key_uri' CERT=$w/token-chain.pem|
 a timestamp from a TSA that another CA certified||CERT=$w/chain.pem KEY=$w/vendor.key PASS_FILE=$w/vendor.pass TIMESTAMP_URL=$service/other|other-tsa.exe
+a timestamp from a TSA certificate not yet valid||CERT=$w/chain.pem KEY=$w/vendor.key PASS_FILE=$w/vendor.pass TIMESTAMP_URL=$service/not-yet-valid|not-yet-valid-tsa.exe
 a certificate with CRL and AIA addresses, timestamped||CERT=$w/with-addresses-chain.pem KEY=$w/with-addresses.key TIMESTAMP_URL=$service/tsa|with-addresses.exe
 a certificate the CA revoked later||CERT=$w/revoked-chain.pem KEY=$w/revoked.key|revoked.exe
 a timestamping service that cannot be reached||CERT=$w/chain.pem KEY=$w/vendor.key PASS_FILE=$w/vendor.pass TIMESTAMP_URL=http://127.0.0.1:1/|
@@ -247,6 +268,7 @@ signed on a token with the certificate it holds|token-certificate.exe|ca.pem|||0
 one byte changed inside the timestamp token|token-timestamp-changed.exe|ca.pem|tsa-ca.pem||1|REJECTED: broken timestamp
 one byte changed inside the timestamp token, no TSA_CAFILE given|token-timestamp-changed.exe||||1|REJECTED: broken timestamp
 a timestamp whose TSA another CA certified|other-tsa.exe|ca.pem|tsa-ca.pem||1|REJECTED: untrusted timestamp: the TSA's chain does not lead
+a timestamp made before its TSA certificate was valid|not-yet-valid-tsa.exe|ca.pem|tsa-ca.pem||1|REJECTED: broken timestamp: it does not verify (certificate is not yet valid)
 a certificate with CRL and AIA addresses, verified offline|with-addresses.exe|ca.pem|tsa-ca.pem||0|revocation: not checked
 a certificate with CRL and AIA addresses, checked against a CRL file|with-addresses.exe|ca.pem|tsa-ca.pem|crl.pem|0|revocation: not revoked in
 a revoked certificate, given CRLFILE|revoked.exe|ca.pem||crl.pem|1|REJECTED: revoked certificate
