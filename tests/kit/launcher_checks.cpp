@@ -16,11 +16,14 @@
 
 #include "launcher/install_directory.h"
 #include "platform/win32_api.h"
+#include "tests/kit/file_contents.h"
+#include "tests/kit/setting_backup.h"
 
 namespace {
 
 std::wstring Folder;  // the runner's own, where the kit was unzipped
 std::wstring Work;    // the runner's scratch folder; removed at the end
+SettingBackup Backup(L"");  // beside the runner, once Folder is known
 std::string Report;
 int Passed = 0;
 int Failed = 0;
@@ -71,14 +74,6 @@ BOOL IsWow64() {
   BOOL wow64 = FALSE;
   IsWow64Process(GetCurrentProcess(), &wow64);
   return wow64;
-}
-
-// The whole file, closed again (Windows cannot delete a file that is still open).
-std::string Contents(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
 }
 
 // ---- Report lines ---------------------------------------------------------------------------------
@@ -168,7 +163,7 @@ Run RunProgram(const std::wstring& program, DWORD timeoutMs) {
   GetExitCodeProcess(process.hProcess, &run.exitCode);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  run.output = Contents(outputPath);
+  run.output = FileContents(outputPath);
   DeleteFileW(outputPath.c_str());
   return run;
 }
@@ -187,103 +182,9 @@ std::string FailureLines(const std::string& output) {
   return kept;
 }
 
-// ---- The setting, saved and restored ----------------------------------------------------------------
-// Both registry views of the setting's key, every value in it, as a file beside the runner until the run
-// ends: a run that is cut off leaves it there, and the next run restores from it first.
-const REGSAM Views[] = {KEY_WOW64_32KEY, platform::KeyWow64_64Key};
-
-std::wstring SettingKey() {
-  const std::string key = InstallerKey;
-  return std::wstring(key.begin(), key.end());
-}
-std::wstring SavedPath() { return Folder + L"\\LauncherChecks-saved-setting.bin"; }
-
-void Put(std::string& out, DWORD value) { out.append(reinterpret_cast<const char*>(&value), sizeof value); }
-DWORD Take(const std::string& in, std::size_t& at) {
-  DWORD value = 0;
-  if (at + sizeof value <= in.size()) std::memcpy(&value, in.data() + at, sizeof value);
-  at += sizeof value;
-  return value;
-}
-
-bool SaveSetting() {
-  std::string saved;
-  for (REGSAM view : Views) {
-    HKEY key = nullptr;
-    const bool present = RegOpenKeyExW(HKEY_LOCAL_MACHINE, SettingKey().c_str(), 0, KEY_READ | view, &key) == ERROR_SUCCESS;
-    Put(saved, present);
-    std::string values;
-    DWORD count = 0;
-    for (DWORD i = 0; present; ++i) {
-      wchar_t name[16384];
-      DWORD nameLength = 16384, type = 0, size = 0;
-      if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
-      std::string data(size, '\0');
-      nameLength = 16384;
-      RegEnumValueW(key, i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
-      Put(values, nameLength);
-      values.append(reinterpret_cast<const char*>(name), nameLength * sizeof(wchar_t));
-      Put(values, type);
-      Put(values, size);
-      values.append(data.data(), size);
-      ++count;
-    }
-    if (key) RegCloseKey(key);
-    Put(saved, count);
-    saved += values;
-  }
-  std::ofstream out(SavedPath().c_str(), std::ios::binary);
-  out << saved;
-  return static_cast<bool>(out.flush());
-}
-
-// Puts the key back as it was in each view: its values replaced by the saved ones, or the key removed
-// where there was none. Returns false when the saved copy is unreadable or a value could not be written.
-bool RestoreSetting() {
-  const std::string saved = Contents(SavedPath());
-  std::size_t at = 0;
-  bool restored = !saved.empty();
-  for (REGSAM view : Views) {
-    const bool present = Take(saved, at) != 0;
-    const DWORD count = Take(saved, at);
-    if (!present) {
-      const LSTATUS status = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, SettingKey().c_str(), view, 0);
-      restored &= status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
-      continue;
-    }
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, SettingKey().c_str(), 0, nullptr, 0, KEY_READ | KEY_SET_VALUE | view,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS) {
-      restored = false;
-      continue;
-    }
-    wchar_t name[16384];
-    DWORD length = 16384;
-    while (RegEnumValueW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-           RegDeleteValueW(key, name) == ERROR_SUCCESS)
-      length = 16384;
-    for (DWORD i = 0; i < count && restored; ++i) {
-      const std::size_t nameLength = Take(saved, at);
-      if (at + nameLength * sizeof(wchar_t) > saved.size()) restored = false;
-      if (!restored) break;
-      const std::wstring valueName(reinterpret_cast<const wchar_t*>(saved.data() + at), nameLength);
-      at += nameLength * sizeof(wchar_t);
-      const DWORD type = Take(saved, at);
-      const DWORD size = Take(saved, at);
-      restored = at + size <= saved.size() &&
-                 RegSetValueExW(key, valueName.c_str(), 0, type, reinterpret_cast<const BYTE*>(saved.data() + at), size) ==
-                     ERROR_SUCCESS;
-      at += size;
-    }
-    RegCloseKey(key);
-  }
-  if (restored) DeleteFileW(SavedPath().c_str());
-  return restored;
-}
-
 // ---- The header ---------------------------------------------------------------------------------------
 std::string Sha256Of(const std::wstring& path) {
-  const std::string data = Contents(path);
+  const std::string data = FileContents(path);
   HCRYPTPROV provider = 0;
   HCRYPTHASH hash = 0;
   BYTE digest[32];
@@ -370,7 +271,7 @@ void RunTestPrograms() {
       Skip(name, "writes HKLM: run the kit as administrator");
       continue;
     }
-    if (p.changesTheSetting && !saved && !(saved = SaveSetting())) {
+    if (p.changesTheSetting && !saved && !(saved = Backup.Save())) {
       Fail(name, "the setting could not be saved first, so it is not touched");
       continue;
     }
@@ -395,7 +296,7 @@ void RunTestPrograms() {
     else if (run.timedOut) Fail(name, "timed out after 600 s" + FailureLines(run.output));
     else Fail(name, "exit status " + std::to_string(run.exitCode) + FailureLines(run.output));
   }
-  if (saved && !RestoreSetting()) Fail("the setting restored", "could not write it back; it stays in " + Utf8(SavedPath()));
+  if (saved && !Backup.Restore()) Fail("the setting restored", "could not write it back; it stays in " + Utf8(Backup.Path()));
 }
 
 // ---- The platform facts -------------------------------------------------------------------------------
@@ -565,14 +466,15 @@ int main() {
   Folder = path;
   Folder = Folder.substr(0, Folder.find_last_of(L'\\'));
   Work = Folder + L"\\LauncherChecks-work";
+  Backup = SettingBackup(Folder + L"\\LauncherChecks-saved-setting.bin");
   CreateDirectoryW(Work.c_str(), nullptr);
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);  // no dialog may stop a check
 
   Header();
   // A run that was cut off left the setting saved: put it back before anything else.
-  if (GetFileAttributesW(SavedPath().c_str()) != INVALID_FILE_ATTRIBUTES) {
-    if (RestoreSetting()) Line("restored the setting saved by an earlier run that did not finish");
-    else Fail("the setting saved by an earlier run restored", "could not write it back; it stays in " + Utf8(SavedPath()));
+  if (Backup.Pending()) {
+    if (Backup.Restore()) Line("restored the setting saved by an earlier run that did not finish");
+    else Fail("the setting saved by an earlier run restored", "could not write it back; it stays in " + Utf8(Backup.Path()));
   }
   RunTestPrograms();
   CheckPlatformFacts();  // last: the virtualization check turns virtualization off for this process
