@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The check kit as a vendor uses it, under Wine: unzipped into a fresh prefix, its runner started once.
+# The check kit as a vendor uses it, under Wine: unzipped into a fresh prefix, its runner started there.
 # Three things must hold: the report shows every check ok, skipped or a known Wine difference (no
 # FAILED line, and a summary with none failed); the setting written before is there afterwards byte for
 # byte, in both registry views, although an earlier run was cut off while it had the setting changed;
