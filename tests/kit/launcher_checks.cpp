@@ -69,6 +69,8 @@ bool TokenFlag(TOKEN_INFORMATION_CLASS kind) {
   return value != 0;
 }
 bool Elevated() { return TokenFlag(TokenElevation); }
+// Wine lets every process write HKLM; Windows, an elevated one.
+bool CanWriteMachineRegistry() { return Elevated() || OnWine(); }
 
 BOOL IsWow64() {
   BOOL wow64 = FALSE;
@@ -263,11 +265,10 @@ void RunTestPrograms() {
       {"DLL search", L"dll-planting\\wine_dll_search_test.exe", false},
       {"runtime", L"wine_runtime_test.exe", false},
   };
-  const bool admin = Elevated() || OnWine();  // Wine lets every process write HKLM
   bool saved = false;
   for (const auto& p : programs) {
     const std::string name = std::string("test program: ") + p.name;
-    if (p.changesTheSetting && !admin) {
+    if (p.changesTheSetting && !CanWriteMachineRegistry()) {
       Skip(name, "writes HKLM: run the kit as administrator");
       continue;
     }
@@ -420,7 +421,7 @@ void CheckPlatformFacts() {
       // On 64-bit Windows, HKLM\Software as a 32-bit process sees it is HKLM\Software\WOW6432Node.
       {"a 32-bit process's HKLM\\Software is WOW6432Node", false,
        [] { return !IsWow64() ? std::string("this runner is not a 32-bit process on 64-bit Windows")
-                   : !(Elevated() || OnWine()) ? std::string("writes HKLM: run the kit as administrator") : std::string(); },
+                   : !CanWriteMachineRegistry() ? std::string("writes HKLM: run the kit as administrator") : std::string(); },
        [&](std::string& actual) {
          std::wstring seen;
          const bool written = RegistryWrite(0, ProbeKey, L"32-bit view");
