@@ -1,5 +1,5 @@
-# Sourced by scripts/demo.sh and bench/run.sh: which Launcher.exe this machine's Wine can run, with
-# which loader and registry view, and the environment of a private prefix.
+# Sourced by scripts/demo.sh, bench/run.sh and the check kit's test: which Launcher.exe this machine's
+# Wine can run, with which loader and registry view, and the environment of a private prefix.
 # Usage: . scripts/wine-target.sh PREFIX_DIRECTORY VERB   (VERB: what the caller does, for the note)
 # Sets: preset, arch, loader, launcher, view; exports WINEPREFIX and the rest of Wine's environment.
 preset=$(scripts/wine-test-preset.sh)

@@ -12,13 +12,14 @@ set -euo pipefail
 source=$(readlink -f "$1")
 mkdir -p "$2"
 work=$(readlink -f "$2")
-preset=$("$source/scripts/wine-test-preset.sh")
-"$source/scripts/make-kit.sh" "$preset" >"$work/make-kit.log" 2>&1 || { cat "$work/make-kit.log"; exit 1; }
-kit=$(sed -n 's/^kit: *//p' "$work/make-kit.log")
-kit=$source/$kit
+cd "$source"
+# The preset, the loader that runs its programs, and the prefix's environment. A 64-bit prefix, so that
+# there are two registry views; winemenubuilder off, or it writes under $HOME.
+. scripts/wine-target.sh "$work/prefix" "checking the kit made from"
+export WINEARCH=win64 WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
+scripts/make-kit.sh "$preset" >"$work/make-kit.log" 2>&1 || { cat "$work/make-kit.log"; exit 1; }
+kit=$source/$(sed -n 's/^kit: *//p' "$work/make-kit.log")
 echo "the kit made from the $preset build: $kit"
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all LC_ALL=en_US.UTF-8
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 rm -rf "$WINEPREFIX"
 /usr/lib/wine/wine64 wineboot --init </dev/null >"$work/wineboot.log" 2>&1 || true
 /usr/lib/wine/wineserver -w
@@ -26,9 +27,6 @@ rm -rf "$WINEPREFIX"
 folder="$WINEPREFIX/drive_c/Kit"
 mkdir -p "$folder"
 python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$kit" "$folder"
-loader=/usr/lib/wine/wine64
-[ "$(od -An -tx1 -j "$(($(od -An -tu4 -j60 -N4 "$folder/LauncherChecks.exe") + 4))" -N2 "$folder/LauncherChecks.exe" | tr -d ' \n')" = 6486 ] ||
-  loader=/usr/lib/wine/wine
 
 # A vendor's own setting, in both views, with another value beside it in the key.
 key='HKLM\Software\Vantorq Technologies\SnDriverInstaller'
