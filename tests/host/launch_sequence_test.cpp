@@ -75,8 +75,6 @@ TEST(LaunchSequence, WhatIsStartedAndWhere) {
        onlyIn64BitView + u"C:\\X\\\n", u"C:\\X\\"},
       {"a lone backslash in both views (32-bit Windows has one)", 1252, u"\\", u"\\SentrelInstaller.exe", NormalFile,
        nullptr, nullptr, noSetting, u"\\"},
-      {"setting empty, and in the 64-bit view", 1252, u"", u"C:\\X\\SentrelInstaller.exe", NormalFile, nullptr,
-       nullptr, onlyIn64BitView + u"C:\\X\n", u"C:\\X"},
       {"setting in both views: the 32-bit one only is read", 1252, u"C:\\Tools", u"C:\\Tools\\SentrelInstaller.exe",
        NormalFile, "C:\\Tools\\SentrelInstaller.exe", "C:\\Tools",
        u"Launcher: starting C:\\Tools\\SentrelInstaller.exe in C:\\Tools\n", u"C:\\X"},
