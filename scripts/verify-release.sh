@@ -95,9 +95,13 @@ if "$osslsigncode" extract-signature -in "$file" -out "$work/extracted" >/dev/nu
     subject=${subject:-unknown}
   fi
 
-  # Without -CAfile osslsigncode still checks the chain against the system's roots, and fails for a
-  # private CA; the digests it prints are what this check reads.
-  "$osslsigncode" verify "${offline[@]}" -in "$file" >"$work/verify.log" 2>&1 || true
+  # One report serves every check below: the digests, whether there is a timestamp, and (given the
+  # files) the trust in the signer's and the TSA's chains. Without -CAfile osslsigncode checks the chain
+  # against the system's roots, and fails for a private CA; the digests it prints all the same.
+  trust=()
+  [ -z "$cafile" ] || trust+=(-CAfile "$cafile")
+  [ -z "$tsa_cafile" ] || trust+=(-TSA-CAfile "$tsa_cafile")
+  "$osslsigncode" verify "${trust[@]}" "${offline[@]}" -in "$file" >"$work/verify.log" 2>&1 || true
   signed_digest=$(line_of "$work/verify.log" "Current message digest" | cut -d' ' -f1)
   digest=$(line_of "$work/verify.log" "Calculated message digest" | cut -d' ' -f1)
   if [ -z "$signed_digest" ] || [ -z "$digest" ]; then
@@ -145,15 +149,11 @@ if "$osslsigncode" extract-signature -in "$file" -out "$work/extracted" >/dev/nu
   # Trust: the signer's chain against CAFILE and the TSA's against TSA_CAFILE, at the stamped time when
   # the timestamp holds. osslsigncode names what it checked on its own lines.
   if [ -n "$cafile" ] || [ -n "$tsa_cafile" ]; then
-    trust=()
-    [ -z "$cafile" ] || trust+=(-CAfile "$cafile")
-    [ -z "$tsa_cafile" ] || trust+=(-TSA-CAfile "$tsa_cafile")
-    "$osslsigncode" verify "${trust[@]}" "${offline[@]}" -in "$file" >"$work/chain.log" 2>&1 || true
-    if [ -n "$cafile" ] && [ "$(line_of "$work/chain.log" "Signature verification")" != ok ]; then
+    if [ -n "$cafile" ] && [ "$(line_of "$work/verify.log" "Signature verification")" != ok ]; then
       failures+=("untrusted signature: the signer's chain does not lead to a certificate in $cafile")
     fi
     if [ -n "$tsa_cafile" ] && [ "$timestamp_intact" = yes ] &&
-       [ "$(line_of "$work/chain.log" "Timestamp Server Signature verification")" != ok ]; then
+       [ "$(line_of "$work/verify.log" "Timestamp Server Signature verification")" != ok ]; then
       failures+=("untrusted timestamp: the TSA's chain does not lead to a certificate in $tsa_cafile")
     fi
     if [ -n "$crlfile" ]; then
