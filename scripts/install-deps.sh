@@ -1,48 +1,62 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on a Debian 12 machine, as root.
-# Idempotent: every step checks first and does nothing when it is already done.
+# Installs what building and testing need on Debian 12 (bookworm) or 13 (trixie), amd64, as root.
+# Idempotent: every step checks first and does nothing when it is already done, so that a second run
+# makes no apt call and a user who is not root passes once root has installed everything.
 set -euo pipefail
 
+# The names that differ between the releases: clang's runtime (for libFuzzer and the sanitizers) must
+# match the clang that the release's "clang" installs; libcurl was renamed for the 64-bit time_t
+# transition; trixie's qemu-user holds the static emulators that qemu-user-static held before.
+release=$( (. /etc/os-release && echo "${VERSION_CODENAME:-} ${PRETTY_NAME:-an unknown system}") 2>/dev/null ||
+  echo " an unknown system")
+case "${release%% *}" in
+  bookworm) clang_runtime=libclang-rt-14-dev libcurl=libcurl4 emulator=qemu-user-static ;;
+  trixie) clang_runtime=libclang-rt-19-dev libcurl=libcurl4t64 emulator=qemu-user ;;
+  *)
+    echo "install-deps: this is ${release#* }; the package names are known for Debian 12 (bookworm) and 13 (trixie) only" >&2
+    exit 1
+    ;;
+esac
+
 need_pkgs=(
-  cmake ninja-build make g++ googletest git
+  cmake ninja-build make g++ git
+  # GoogleTest: its sources for the cross-built Wine tests, its libraries for the host tests.
+  googletest libgtest-dev
   mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine32:i386 wine64 locales
-  python3-pefile hyperfine clang libclang-rt-14-dev osslsigncode openssl
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine32:i386 wine64 locales
+  python3-pefile hyperfine clang "$clang_runtime" osslsigncode openssl
   # The example installers, built as a vendor builds them.
   nsis wixl
-  # Signing on a PKCS#11 token (SoftHSM2 stands in for one in the tests); libcurl4 for Debian 12's own
+  # Signing on a PKCS#11 token (SoftHSM2 stands in for one in the tests); libcurl for Debian 12's own
   # osslsigncode 2.5, which the release test unpacks beside a newer installed one.
-  softhsm2 opensc libengine-pkcs11-openssl libcurl4
+  softhsm2 opensc libengine-pkcs11-openssl "$libcurl"
 )
 
-have_all=1
-for p in "${need_pkgs[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    have_all=0
-    break
-  fi
-done
-
-if [ "$have_all" = 0 ]; then
+installed() { dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null | grep -q '^ii'; }
+install() {
   if [ "$(id -u)" != 0 ]; then
-    echo "install-deps: missing packages and not root; run as root once" >&2
+    echo "install-deps: missing $*; run as root once" >&2
     exit 1
-  fi
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${need_pkgs[@]}" >/dev/null
+  apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
+
+missing=()
+for p in "${need_pkgs[@]}"; do installed "$p" || missing+=("$p"); done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" = 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  install "${missing[@]}"
 fi
 
 # Where this kernel cannot execute 32-bit Linux programs, Wine's 32-bit loader can only run under
-# qemu's user-mode emulation: the test of the shipped 32-bit Launcher.exe needs it then.
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1 &&
-   ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q 'install ok installed'; then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-user-static >/dev/null
+# qemu's user-mode emulation: the tests of the shipped 32-bit Launcher.exe need it then.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1 && ! installed "$emulator"; then
+  install "$emulator"
 fi
 
 # Wine takes its ANSI code page from the locale; these give 1252, 1251, 932, and (hi_IN has no ANSI code
@@ -56,6 +70,7 @@ for l in "${want_locales[@]}"; do
   fi
 done
 if [ "$missing_locale" = 1 ]; then
+  [ "$(id -u)" = 0 ] || { echo "install-deps: missing the locales ${want_locales[*]}; run as root once" >&2; exit 1; }
   for l in "${want_locales[@]}"; do
     if ! grep -q "^$l UTF-8" /etc/locale.gen 2>/dev/null; then
       echo "$l UTF-8" >> /etc/locale.gen

@@ -7,20 +7,23 @@
 #
 # ensure_wine32: returns 0 when 32-bit Wine runs (natively, or now emulated, unregistered again when the
 # script exits); otherwise prints a SKIP line and exits the script with 77.
+# The entry is the sourcing script's own (named by its PID): two such scripts, in two Debian roots on one
+# machine, may run at once, and neither may remove the other's. The newest entry matches first; all of
+# them name a qemu that runs the same loader.
 ensure_wine32() {
   binfmt=/proc/sys/fs/binfmt_misc
-  entry=$binfmt/launcher-test-i386
+  entry=$binfmt/launcher-test-i386-$$
   /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
   [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
-  if [ ! -x /usr/bin/qemu-i386-static ] || [ ! -w "$binfmt/register" ]; then
-    echo "SKIP: this machine cannot run 32-bit programs, and cannot emulate them (qemu-i386-static, binfmt_misc)"
+  # Debian 12's qemu-user-static names it qemu-i386-static; Debian 13's qemu-user, static itself, qemu-i386.
+  qemu=$(command -v qemu-i386-static || command -v qemu-i386 || true)
+  if [ -z "$qemu" ] || [ ! -w "$binfmt/register" ]; then
+    echo "SKIP: this machine cannot run 32-bit programs, and cannot emulate them (qemu-i386, binfmt_misc)"
     exit 77
   fi
-  if [ ! -e "$entry" ]; then
-    # i386 ELF executables and shared objects; F: qemu is opened now, so it works in any mount namespace.
-    printf '%s' ':launcher-test-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
-      >"$binfmt/register"
-    trap 'echo -1 > "$entry"' EXIT
-  fi
+  # i386 ELF executables and shared objects; F: qemu is opened now, so it works in any mount namespace.
+  printf '%s' ":${entry##*/}:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$qemu:F" \
+    >"$binfmt/register"
+  trap 'echo -1 > "$entry"' EXIT
   echo "32-bit Wine runs under qemu-i386 user emulation"
 }
