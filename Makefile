@@ -11,8 +11,11 @@
 #               (exit 0 only then); offline
 # make kit   - build/kit/LauncherChecks.zip: the shipped Launcher.exe, the test programs and a runner
 #               that checks them and the platform facts on a real Windows machine (reproducible)
+# make fresh DEBIAN=bookworm|trixie
+#             - a minbase root of that Debian release with a clean clone of this commit, where make demo
+#               and make test run as on a newcomer's machine (downloads several hundred packages)
 # Each target first installs what it needs (scripts/install-deps.sh; idempotent, needs root once).
-.PHONY: deps build test demo bench fuzz sign verify kit clean
+.PHONY: deps build test demo bench fuzz sign verify kit fresh clean
 
 # make sign's settings reach its script through the environment, never a command line that ps shows.
 export PKCS11_MODULE KEY CERT PKCS12 PIN_FILE PIN PASS_FILE PASS TIMESTAMP_URL
@@ -51,6 +54,9 @@ verify: deps
 
 kit: build
 	@scripts/make-kit.sh
+
+fresh:
+	@scripts/fresh-machine.sh "$(DEBIAN)"
 
 clean:
 	rm -rf build
