@@ -17,8 +17,8 @@ UnicodeString ReadMachineString(const AnsiString& key, const AnsiString& valueNa
 UnicodeString GetInstallDirectory() {
   // The trim works on the wide form: in a double-byte code page such as 932 the last narrow byte can be
   // 0x5C while being the trail byte of a character, not a backslash.
-  // No KEY_WOW64_* flag: a 32-bit launcher reads the 32-bit view, where a 32-bit installer records itself.
-  return ExcludeTrailingPathDelimiter(ReadMachineString(AnsiString(InstallerKey), AnsiString(InstallDirectoryValue)));
+  return ExcludeTrailingPathDelimiter(
+      ReadMachineString(AnsiString(InstallerKey), AnsiString(InstallDirectoryValue), SettingView));
 }
 
 UnicodeString ReadSettingIn64BitView() {

@@ -15,6 +15,16 @@ inline constexpr char InstallDirectoryValue[] = "InstallDirectory";
 // The text stays wide: a narrow form could only be made by replacing what the code page cannot spell.
 UnicodeString ReadMachineString(const AnsiString& key, const AnsiString& valueName, platform::Dword registryView = 0);
 
+// The registry view the setting is read from. The shipped launcher gives no KEY_WOW64_* flag: a 32-bit
+// process reads the 32-bit view, where a 32-bit installer records itself. The x86_64 build that stands
+// in for it where 32-bit Wine cannot run names that view explicitly, so that it reads the setting, and
+// the 64-bit view's hint, from the same places the shipped file does.
+#ifdef LAUNCHER_SETTING_IN_32BIT_VIEW
+inline constexpr platform::Dword SettingView = platform::KeyWow64_32Key;
+#else
+inline constexpr platform::Dword SettingView = 0;
+#endif
+
 // The installation directory without one trailing backslash; empty when the setting is absent.
 // Throws ERegistryException as ReadMachineString does.
 UnicodeString GetInstallDirectory();

@@ -32,6 +32,8 @@ inline constexpr Dword KeyAllAccess = 0x000F003F;  // KEY_ALL_ACCESS
 // Added to an access mask: the 64-bit registry view, from a 32-bit process too. Ignored on 32-bit Windows,
 // which has one view; without it a 32-bit process on 64-bit Windows reads the 32-bit view (WOW6432Node).
 inline constexpr Dword KeyWow64_64Key = 0x0100;    // KEY_WOW64_64KEY
+// Likewise the 32-bit view (WOW6432Node), from a 64-bit process too.
+inline constexpr Dword KeyWow64_32Key = 0x0200;    // KEY_WOW64_32KEY
 
 inline constexpr Dword RegNone = 0;
 inline constexpr Dword RegSz = 1;

@@ -9,7 +9,8 @@ namespace platform {
 namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
-static_assert(KeyRead == KEY_READ && KeyAllAccess == KEY_ALL_ACCESS && KeyWow64_64Key == KEY_WOW64_64KEY);
+static_assert(KeyRead == KEY_READ && KeyAllAccess == KEY_ALL_ACCESS && KeyWow64_64Key == KEY_WOW64_64KEY &&
+              KeyWow64_32Key == KEY_WOW64_32KEY);
 static_assert(RegNone == REG_NONE && RegSz == REG_SZ && RegExpandSz == REG_EXPAND_SZ && RegBinary == REG_BINARY &&
               RegDword == REG_DWORD && RegMultiSz == REG_MULTI_SZ);
 static_assert(ErrorSuccess == ERROR_SUCCESS && ErrorFileNotFound == ERROR_FILE_NOT_FOUND &&

@@ -10,11 +10,13 @@
 namespace wine_test {
 namespace {
 const wchar_t SettingKey[] = L"Software\\Vantorq Technologies\\SnDriverInstaller";
-}
+REGSAM Flag(View view) { return view == View::Setting ? KEY_WOW64_32KEY : KEY_WOW64_64KEY; }
+}  // namespace
 
-void WriteSetting(std::uint32_t type, const std::vector<std::uint8_t>& data) {
+void WriteSetting(std::uint32_t type, const std::vector<std::uint8_t>& data, View view) {
   HKEY key = nullptr;
-  LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, SettingKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+  LSTATUS status =
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, SettingKey, 0, nullptr, 0, KEY_SET_VALUE | Flag(view), nullptr, &key, nullptr);
   ASSERT_EQ(status, ERROR_SUCCESS) << "RegCreateKeyExW";
   static const BYTE none = 0;
   status = RegSetValueExW(key, L"InstallDirectory", 0, type, data.empty() ? &none : data.data(),
@@ -25,16 +27,22 @@ void WriteSetting(std::uint32_t type, const std::vector<std::uint8_t>& data) {
 
 void RemoveSettingValue() {
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, SettingKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, SettingKey, 0, nullptr, 0, KEY_SET_VALUE | Flag(View::Setting), nullptr,
+                            &key, nullptr),
             ERROR_SUCCESS);
   const LSTATUS status = RegDeleteValueW(key, L"InstallDirectory");
   RegCloseKey(key);
   ASSERT_TRUE(status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) << "RegDeleteValueW: " << status;
 }
 
-void RemoveSettingKey() {
-  const LSTATUS status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, SettingKey);
-  ASSERT_TRUE(status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) << "RegDeleteKeyW: " << status;
+void RemoveSettingKey(View view) {
+  const LSTATUS status = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, SettingKey, Flag(view), 0);
+  ASSERT_TRUE(status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) << "RegDeleteKeyExW: " << status;
+}
+
+bool HasTwoRegistryViews() {
+  BOOL wow64 = FALSE;
+  return sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
 }
 
 unsigned ExpectedCodePage() {
