@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The check kit as a vendor uses it, under Wine: unzipped into a fresh prefix, its runner started there.
-# Three things must hold: the report shows every check ok, skipped or a known Wine difference (no
-# FAILED line, and a summary with none failed); the setting written before is there afterwards byte for
-# byte, in both registry views, although an earlier run was cut off while it had the setting changed;
-# and nothing but the report is left behind.
+# Three things must hold, whether a vendor's setting is in the 32-bit view, the 64-bit view or both
+# before the run: the report shows every check ok, skipped or a known Wine difference (no FAILED line,
+# and a summary with none failed); the setting is there afterwards byte for byte, in both registry
+# views, although an earlier run was cut off while it had the setting changed; and nothing but the
+# report is left behind.
 #
 # Usage: check_kit_under_wine.sh SOURCE_DIRECTORY WORK_DIRECTORY
 # Makes the kit first (make-kit.sh) from the build the Wine tests run on: the i686 kit itself, or, where
@@ -28,14 +29,9 @@ folder="$WINEPREFIX/drive_c/Kit"
 mkdir -p "$folder"
 python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$kit" "$folder"
 
-# A vendor's own setting, in both views, with another value beside it in the key.
 key='HKLM\Software\Vantorq Technologies\SnDriverInstaller'
-for view in /reg:32 /reg:64; do
-  "$loader" reg add "$key" /v InstallDirectory /t REG_SZ /d "C:\\Vendor ${view#/reg:}\\" /f "$view" </dev/null >/dev/null 2>&1
-  "$loader" reg add "$key" /v Other /t REG_DWORD /d 7 /f "$view" </dev/null >/dev/null 2>&1
-done
-setting() {
-  for view in /reg:32 /reg:64; do "$loader" reg query "$key" "$view" </dev/null 2>&1 | tr -d '\r'; done
+setting() {  # what reg query prints of each view, "not found" too
+  for view in /reg:32 /reg:64; do { "$loader" reg query "$key" "$view" </dev/null 2>&1 || true; } | tr -d '\r'; done
 }
 contents() {  # files, and registry keys (Wine writes its registry files once the server is done)
   (cd "$WINEPREFIX" && {
@@ -43,51 +39,69 @@ contents() {  # files, and registry keys (Wine writes its registry files once th
     sed -n 's/^\(\[[^]]*\]\).*/\1/p' system.reg user.reg
   } | sort)
 }
-setting >"$work/setting.before"
-/usr/lib/wine/wineserver -w
-contents >"$work/contents.before"
 
-# First a run cut off while the programs that change the setting run (its saved copy is there): the
-# next run must put the setting back before anything else.
-(cd "$folder" && "$loader" 'C:\Kit\LauncherChecks.exe' </dev/null >"$work/cut-off.out" 2>&1 &)
-for _ in $(seq 1200); do [ -f "$folder/LauncherChecks-saved-setting.bin" ] && break; sleep 0.1; done
-sleep 2
-/usr/lib/wine/wineserver -k
-/usr/lib/wine/wineserver -w
-[ -f "$folder/LauncherChecks-saved-setting.bin" ] || echo "note: the first run ended before it could be cut off"
+failed=0
+# A vendor's own setting in the views named, with another value beside it in the key; none in the others.
+for views in "/reg:32 /reg:64" "/reg:64" "/reg:32"; do
+  echo "== a vendor's setting in $views"
+  for view in /reg:32 /reg:64; do
+    "$loader" reg delete "$key" /f "$view" </dev/null >/dev/null 2>&1 || true
+    case " $views " in *" $view "*) ;; *) continue ;; esac
+    "$loader" reg add "$key" /v InstallDirectory /t REG_SZ /d "C:\\Vendor ${view#/reg:}\\" /f "$view" </dev/null >/dev/null 2>&1
+    "$loader" reg add "$key" /v Other /t REG_DWORD /d 7 /f "$view" </dev/null >/dev/null 2>&1
+  done
+  rm -f "$folder"/LauncherChecks-*-*.txt
+  setting >"$work/setting.before"
+  /usr/lib/wine/wineserver -w
+  contents >"$work/contents.before"
 
-set +e
-(cd "$folder" && "$loader" 'C:\Kit\LauncherChecks.exe' </dev/null >"$work/runner.out" 2>"$work/runner.err")
-status=$?
-set -e
-/usr/lib/wine/wineserver -w
-setting >"$work/setting.after"
-contents >"$work/contents.after"
+  # First a run cut off while the programs that change the setting run (its saved copy is there): the
+  # next run must put the setting back before anything else. Once: the runs after it show the rest.
+  if [ "$views" = "/reg:32 /reg:64" ]; then
+    (cd "$folder" && "$loader" 'C:\Kit\LauncherChecks.exe' </dev/null >"$work/cut-off.out" 2>&1 &)
+    for _ in $(seq 1200); do [ -f "$folder/LauncherChecks-saved-setting.bin" ] && break; sleep 0.1; done
+    sleep 2
+    /usr/lib/wine/wineserver -k
+    /usr/lib/wine/wineserver -w
+    [ -f "$folder/LauncherChecks-saved-setting.bin" ] || echo "note: the first run ended before it could be cut off"
+  fi
 
-problems=()
-report=$(find "$folder" -maxdepth 1 -name 'LauncherChecks-*-*.txt' | head -n 1)
-if [ -z "$report" ]; then
-  problems+=("no report beside the runner; it printed:" "$(cat "$work/runner.out")")
-else
-  sed 's/^/  | /' "$report" | tr -d '\r'
-  # After the header, which ends where the first check's line starts.
-  bad=$(tr -d '\r' <"$report" | awk '/^(ok|skipped|known Wine difference|FAILED): / { checks = 1 } checks' |
-    grep -vE '^(ok|skipped|known Wine difference): |^[0-9]+ passed, 0 failed$' || true)
-  [ -z "$bad" ] || problems+=("report lines that are not ok, skipped or a known Wine difference:" "$bad")
-  tr -d '\r' <"$report" | grep -qE '^[0-9]+ passed, 0 failed$' || problems+=("no summary with none failed")
-  grep -q '^ok: test program: end to end' "$report" || problems+=("the end-to-end programs did not run")
-  grep -q '^restored the setting saved by an earlier run' "$report" ||
-    problems+=("the setting saved by the run that was cut off was not restored first")
-fi
-[ "$status" = 0 ] || problems+=("the runner's exit status: $status")
-cmp -s "$work/setting.before" "$work/setting.after" ||
-  problems+=("the setting changed:" "$(diff "$work/setting.before" "$work/setting.after")")
-left=$(comm -13 "$work/contents.before" "$work/contents.after" | grep -v "^drive_c/Kit/${report##*/}$" || true)
-[ -z "$left" ] || problems+=("left behind:" "$left")
+  set +e
+  (cd "$folder" && "$loader" 'C:\Kit\LauncherChecks.exe' </dev/null >"$work/runner.out" 2>"$work/runner.err")
+  status=$?
+  set -e
+  /usr/lib/wine/wineserver -w
+  setting >"$work/setting.after"
+  contents >"$work/contents.after"
 
-if [ ${#problems[@]} -eq 0 ]; then
-  echo "ok: the kit's report, the setting kept, nothing left behind"
-  exit 0
-fi
-printf '%s\n' "FAILED:" "${problems[@]}"
-exit 1
+  problems=()
+  report=$(find "$folder" -maxdepth 1 -name 'LauncherChecks-*-*.txt' | head -n 1)
+  if [ -z "$report" ]; then
+    problems+=("no report beside the runner; it printed:" "$(cat "$work/runner.out")")
+  else
+    sed 's/^/  | /' "$report" | tr -d '\r'
+    # After the header, which ends where the first check's line starts.
+    bad=$(tr -d '\r' <"$report" | awk '/^(ok|skipped|known Wine difference|FAILED): / { checks = 1 } checks' |
+      grep -vE '^(ok|skipped|known Wine difference): |^[0-9]+ passed, 0 failed$' || true)
+    [ -z "$bad" ] || problems+=("report lines that are not ok, skipped or a known Wine difference:" "$bad")
+    tr -d '\r' <"$report" | grep -qE '^[0-9]+ passed, 0 failed$' || problems+=("no summary with none failed")
+    grep -q '^ok: test program: end to end' "$report" || problems+=("the end-to-end programs did not run")
+    if [ "$views" = "/reg:32 /reg:64" ]; then
+      grep -q '^restored the setting saved by an earlier run' "$report" ||
+        problems+=("the setting saved by the run that was cut off was not restored first")
+    fi
+  fi
+  [ "$status" = 0 ] || problems+=("the runner's exit status: $status")
+  cmp -s "$work/setting.before" "$work/setting.after" ||
+    problems+=("the setting changed:" "$(diff "$work/setting.before" "$work/setting.after")")
+  left=$(comm -13 "$work/contents.before" "$work/contents.after" | grep -v "^drive_c/Kit/${report##*/}$" || true)
+  [ -z "$left" ] || problems+=("left behind:" "$left")
+
+  if [ ${#problems[@]} -eq 0 ]; then
+    echo "ok: a vendor's setting in $views: the kit's report, the setting kept, nothing left behind"
+  else
+    printf '%s\n' "FAILED: a vendor's setting in $views:" "${problems[@]}"
+    failed=1
+  fi
+done
+exit $failed

@@ -16,6 +16,18 @@ std::wstring SettingKey() {
   return std::wstring(key.begin(), key.end());
 }
 
+// Deletes every value of an open key; false when one cannot be deleted.
+bool DeleteValues(HKEY key) {
+  wchar_t name[16384];
+  DWORD length = 16384;
+  LSTATUS status;
+  while ((status = RegEnumValueW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr)) == ERROR_SUCCESS) {
+    if (RegDeleteValueW(key, name) != ERROR_SUCCESS) return false;
+    length = 16384;
+  }
+  return status == ERROR_NO_MORE_ITEMS;
+}
+
 void Put(std::string& out, DWORD value) { out.append(reinterpret_cast<const char*>(&value), sizeof value); }
 DWORD Take(const std::string& in, std::size_t& at) {
   DWORD value = 0;
@@ -59,6 +71,20 @@ bool SettingBackup::Save() const {
   return static_cast<bool>(out.flush());
 }
 
+bool SettingBackup::Remove() const {
+  bool removed = true;
+  for (REGSAM view : Views) {
+    HKEY key = nullptr;
+    const LSTATUS status =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, SettingKey().c_str(), 0, KEY_READ | KEY_SET_VALUE | view, &key);
+    if (status == ERROR_FILE_NOT_FOUND) continue;
+    removed &= status == ERROR_SUCCESS && DeleteValues(key);
+    if (key) RegCloseKey(key);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, SettingKey().c_str(), view, 0);  // fails, harmlessly, with subkeys
+  }
+  return removed;
+}
+
 bool SettingBackup::Restore() const {
   const std::string saved = FileContents(path_);
   std::size_t at = 0;
@@ -77,11 +103,7 @@ bool SettingBackup::Restore() const {
       restored = false;
       continue;
     }
-    wchar_t name[16384];
-    DWORD length = 16384;
-    while (RegEnumValueW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-           RegDeleteValueW(key, name) == ERROR_SUCCESS)
-      length = 16384;
+    restored &= DeleteValues(key);
     for (DWORD i = 0; i < count && restored; ++i) {
       const std::size_t nameLength = Take(saved, at);
       if (at + nameLength * sizeof(wchar_t) > saved.size()) restored = false;

@@ -17,6 +17,9 @@ class SettingBackup {
   bool Pending() const;
   // Saves both views of the key to the file. False when the file cannot be written.
   bool Save() const;
+  // Removes the setting from both views, so that the programs that change it start from none: every
+  // value of the key, then the key itself unless it holds subkeys. False when a value stays.
+  bool Remove() const;
   // Puts the key back as it was in each view: its values replaced by the saved ones, or the key removed
   // where there was none; then deletes the file. False, keeping the file, when the saved copy is
   // unreadable or a value cannot be written.

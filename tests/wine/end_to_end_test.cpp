@@ -84,7 +84,9 @@ std::wstring Field(const std::wstring& record, const std::wstring& name) {
   return record.substr(from, record.find(L'\n', from) - from);
 }
 
-enum class Setting { Text, Absent, KeyMissing, Number };
+// Only64BitView: no key in the 32-bit view, and the directory in the 64-bit view, as a 64-bit installer
+// writes it. Every other row has no setting in the 64-bit view.
+enum class Setting { Text, Absent, KeyMissing, Number, Only64BitView };
 
 struct EndToEndCase {
   const char* name;
@@ -124,8 +126,9 @@ TEST(EndToEnd, LauncherStartsTheInstallerOrNothing) {
   const std::string starting = "Launcher: starting ";
   const std::string notQualified = "Launcher: nothing started: not a fully qualified path: ";
   const std::string noFile = "Launcher: nothing started: no installer file (missing, or a directory): ";
-  const std::string noSetting =
-      "Launcher: nothing started: no InstallDirectory under HKLM\\Software\\Vantorq Technologies\\SnDriverInstaller\n";
+  const std::string noSettingIn =
+      "Launcher: nothing started: no InstallDirectory under HKLM\\Software\\Vantorq Technologies\\SnDriverInstaller";
+  const std::string noSetting = noSettingIn + "\n";
   const std::string cannotSpell = "Launcher: nothing started: code page " + std::to_string(GetACP()) +
                                   " cannot spell exactly: ";
   const std::string invalidType = "Invalid data type for 'InstallDirectory'\n";
@@ -154,6 +157,11 @@ TEST(EndToEnd, LauncherStartsTheInstallerOrNothing) {
       {"setting absent", 0, Setting::Absent, {}, {rootInstaller}, {}, {}, SW_SHOWNORMAL, 0, {}, noSetting},
       {"setting empty", 0, Setting::Text, L"", {rootInstaller}, {}, {}, SW_SHOWNORMAL, 0, {}, noSetting},
       {"key missing", 0, Setting::KeyMissing, {}, {rootInstaller}, {}, {}, SW_SHOWNORMAL, 0, {}, noSetting},
+      // Named on the debugger output, never started, though the installer is there.
+      {"setting only in the 64-bit view", 0, Setting::Only64BitView, typical + L"\\", {typicalInstaller}, {}, {},
+       SW_SHOWNORMAL, 0, {},
+       noSettingIn + " (32-bit view); the 64-bit view holds one, as a 64-bit installer writes it: "
+                     "C:\\launcher-e2e\\Typical\\\n"},
       {"relative", 0, Setting::Text, L"Driver", {driverInstaller}, {}, {}, SW_SHOWNORMAL, 0, {},
        notQualified + "Driver\\SentrelInstaller.exe\n"},
       {"relative to the current directory", 0, Setting::Text, L".\\Driver", {driverInstaller}, {}, {}, SW_SHOWNORMAL,
@@ -193,7 +201,9 @@ TEST(EndToEnd, LauncherStartsTheInstallerOrNothing) {
 
   for (const EndToEndCase& c : cases) {
     if (c.codePage != 0 && c.codePage != GetACP()) continue;
+    if (c.setting == Setting::Only64BitView && !wine_test::HasTwoRegistryViews()) continue;
     SCOPED_TRACE(c.name);
+    wine_test::RemoveSettingKey(wine_test::View::SixtyFourBit);
     RemoveTree(Scratch);
     DeleteFileW(rootInstaller.c_str());
     ResetEvent(release);
@@ -210,6 +220,11 @@ TEST(EndToEnd, LauncherStartsTheInstallerOrNothing) {
       case Setting::Absent: wine_test::RemoveSettingValue(); break;
       case Setting::KeyMissing: wine_test::RemoveSettingKey(); break;
       case Setting::Number: wine_test::WriteSetting(REG_DWORD, {1, 0, 0, 0}); break;
+      case Setting::Only64BitView:
+        wine_test::RemoveSettingKey();
+        wine_test::WriteSetting(REG_SZ, RegistryBytes(std::u16string(c.directory.begin(), c.directory.end())),
+                                wine_test::View::SixtyFourBit);
+        break;
     }
 
     const LauncherRun run = RunLauncher(c.arguments, c.show, Scratch);
@@ -244,6 +259,7 @@ TEST(EndToEnd, LauncherStartsTheInstallerOrNothing) {
   }
   RemoveTree(Scratch);
   DeleteFileW(rootInstaller.c_str());
+  wine_test::RemoveSettingKey(wine_test::View::SixtyFourBit);
   CloseHandle(release);
 }
 
