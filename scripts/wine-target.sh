@@ -9,7 +9,11 @@ if [ "$preset" = win32-tests ]; then
   arch=i686 loader=/usr/lib/wine/wine launcher=build/win32/bin/Launcher.exe
 else
   arch=x86_64 loader=/usr/lib/wine/wine64 launcher=build/win64-tests/bin/Launcher.exe
-  echo "note: this machine cannot run 32-bit Wine; $2 the x86_64 build of the same sources."
+  if [ -n "${LAUNCHER_WINE_PRESET:-}" ]; then
+    echo "note: LAUNCHER_WINE_PRESET=$preset; $2 the x86_64 build of the same sources."
+  else
+    echo "note: this machine cannot run 32-bit Wine; $2 the x86_64 build of the same sources."
+  fi
   export WINEARCH=win64
 fi
 export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=en_US.UTF-8 WINELOADER=$loader
