@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # make kit: build/kit/LauncherChecks.zip, the check kit a vendor runs on real Windows: the shipped
-# Launcher.exe, the i686 test programs that the Wine tests run, the runner LauncherChecks.exe and
-# README.txt. Reproducible: the same commit gives the same bytes (fixed entry times and order, and
-# programs linked without timestamps).
+# Launcher.exe, the i686 test programs that the Wine tests run, the runner LauncherChecks.exe,
+# README.txt and run_kit.cmd, which runs it as a CI job does. Reproducible: the same commit gives the
+# same bytes (fixed entry times and order, and programs linked without timestamps).
 #
 # Usage: make-kit.sh [PRESET]   (default win32-tests, the kit; win64-tests makes its x86_64 twin,
 #                                build/kit/LauncherChecks-win64-tests.zip, with that build's Launcher.exe,
@@ -38,6 +38,8 @@ done
 # In a folder of their own, as in the build: no other program meets the planted DLL.
 cp "$tree/dll-planting/wine_dll_search_test.exe" "$tree/dll-planting/dwmapi.dll" "$stage/dll-planting/"
 sed "s/@COMMIT@/$(git rev-parse HEAD)/" tests/kit/README.txt | sed 's/$/\r/' >"$stage/README.txt"
+# What a CI job on a Windows runner runs (cmd reads its labels reliably only with CRLF line ends).
+sed 's/$/\r/' tests/kit/run_kit.cmd >"$stage/run_kit.cmd"
 
 python3 - "$stage" "$zip" <<'PY'
 import os, sys, zipfile

@@ -4,7 +4,8 @@
 # before the run: the report shows every check ok, skipped or a known Wine difference (no FAILED line,
 # and a summary with none failed); the setting is there afterwards byte for byte, in both registry
 # views, although an earlier run was cut off while it had the setting changed; and nothing but the
-# report is left behind.
+# report is left behind. Each of those runs goes through run_kit.cmd under Wine's cmd, as the Windows CI
+# job runs it: its exit status, the report it moves aside and the job summary it writes are checked too.
 #
 # Usage: check_kit_under_wine.sh SOURCE_DIRECTORY WORK_DIRECTORY
 # Makes the kit first (make-kit.sh) from the build the Wine tests run on: the i686 kit itself, or, where
@@ -50,7 +51,7 @@ for views in "/reg:32 /reg:64" "/reg:64" "/reg:32"; do
     "$loader" reg add "$key" /v InstallDirectory /t REG_SZ /d "C:\\Vendor ${view#/reg:}\\" /f "$view" </dev/null >/dev/null 2>&1
     "$loader" reg add "$key" /v Other /t REG_DWORD /d 7 /f "$view" </dev/null >/dev/null 2>&1
   done
-  rm -f "$folder"/LauncherChecks-*-*.txt
+  rm -rf "$work/reports" "$work/summary.md"
   setting >"$work/setting.before"
   /usr/lib/wine/wineserver -w
   contents >"$work/contents.before"
@@ -67,7 +68,8 @@ for views in "/reg:32 /reg:64" "/reg:64" "/reg:32"; do
   fi
 
   set +e
-  (cd "$folder" && "$loader" 'C:\Kit\LauncherChecks.exe' </dev/null >"$work/runner.out" 2>"$work/runner.err")
+  GITHUB_STEP_SUMMARY="Z:${work//\//\\}\\summary.md" "$loader" cmd /c 'C:\Kit\run_kit.cmd' 'C:\Kit' \
+    "Z:${work//\//\\}\\reports" </dev/null >"$work/runner.out" 2>"$work/runner.err"
   status=$?
   set -e
   /usr/lib/wine/wineserver -w
@@ -75,9 +77,9 @@ for views in "/reg:32 /reg:64" "/reg:64" "/reg:32"; do
   contents >"$work/contents.after"
 
   problems=()
-  report=$(find "$folder" -maxdepth 1 -name 'LauncherChecks-*-*.txt' | head -n 1)
+  report=$(find "$work/reports" -maxdepth 1 -name 'LauncherChecks-*-*.txt' 2>/dev/null | head -n 1)
   if [ -z "$report" ]; then
-    problems+=("no report beside the runner; it printed:" "$(cat "$work/runner.out")")
+    problems+=("no report moved aside by run_kit.cmd; it printed:" "$(cat "$work/runner.out")")
   else
     sed 's/^/  | /' "$report" | tr -d '\r'
     # After the header, which ends where the first check's line starts.
@@ -90,11 +92,13 @@ for views in "/reg:32 /reg:64" "/reg:64" "/reg:32"; do
       grep -q '^restored the setting saved by an earlier run' "$report" ||
         problems+=("the setting saved by the run that was cut off was not restored first")
     fi
+    tr -d '\r' <"$work/summary.md" 2>/dev/null | grep -qF "$(tr -d '\r' <"$report" | tail -n 1)" ||
+      problems+=("the job summary does not hold the report")
   fi
-  [ "$status" = 0 ] || problems+=("the runner's exit status: $status")
+  [ "$status" = 0 ] || problems+=("run_kit.cmd's exit status: $status")
   cmp -s "$work/setting.before" "$work/setting.after" ||
     problems+=("the setting changed:" "$(diff "$work/setting.before" "$work/setting.after")")
-  left=$(comm -13 "$work/contents.before" "$work/contents.after" | grep -v "^drive_c/Kit/${report##*/}$" || true)
+  left=$(comm -13 "$work/contents.before" "$work/contents.after" || true)
   [ -z "$left" ] || problems+=("left behind:" "$left")
 
   if [ ${#problems[@]} -eq 0 ]; then
