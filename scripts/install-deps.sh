@@ -59,6 +59,19 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1 && ! installed "$emulator"; th
   install "$emulator"
 fi
 
+# The validator that make test checks the GitHub Actions workflow with, offline: npm's
+# @action-validator/cli at the versions and digests tests/workflow/package-lock.json locks, installed
+# into the build tree. npm as a command, whoever installed it: a machine may have Node.js from elsewhere,
+# whose npm Debian's npm package would conflict with.
+tools=$(cd "$(dirname "$0")/.." && pwd)/build/tools/workflow
+lock=$(dirname "$0")/../tests/workflow
+if [ ! -x "$tools/node_modules/.bin/action-validator" ] || ! cmp -s "$lock/package-lock.json" "$tools/package-lock.json"; then
+  command -v npm >/dev/null || install nodejs npm
+  mkdir -p "$tools"
+  cp "$lock/package.json" "$lock/package-lock.json" "$tools/"
+  (cd "$tools" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null)
+fi
+
 # Wine takes its ANSI code page from the locale; these give 1252, 1251, 932, and (hi_IN has no ANSI code
 # page) 65001, UTF-8.
 want_locales=(en_US.UTF-8 ru_RU.UTF-8 ja_JP.UTF-8 hi_IN.UTF-8)

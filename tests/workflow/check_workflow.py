@@ -1,0 +1,79 @@
+#!/usr/bin/env python3
+"""The GitHub Actions workflow, checked where no runner is: valid against the Actions schema (npm's
+@action-validator/cli, offline), and its Linux job running exactly the README's two commands, after only
+what the README says a newcomer installs first. Each row is a copy of the workflow, as committed or
+broken on purpose, and what the check must say of it; a check that passes a broken copy is broken.
+
+Usage: check_workflow.py SOURCE_DIRECTORY VALIDATOR WORK_DIRECTORY
+"""
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+source, validator, work = Path(sys.argv[1]), sys.argv[2], Path(sys.argv[3])
+work.mkdir(parents=True, exist_ok=True)
+workflow = (source / ".github/workflows/ci.yml").read_text()
+readme = (source / "README.md").read_text()
+
+
+def readme_commands():
+    """The commands of the README's command block (its first indented block under "## Commands"), in order."""
+    section = readme.split("\n## Commands\n", 1)[1].split("\n## ", 1)[0]
+    block = re.search(r"\n\n((?:    .*\n)+)", section).group(1)
+    return [line.split("#")[0].strip() for line in block.splitlines() if line.startswith("    make ")]
+
+
+def linux_job_runs(text):
+    """The run: lines of the Linux job's steps, in order (the job ends at the next job's name)."""
+    job = re.search(r"\n  linux:\n(.*?)(?=\n  [a-z][\w-]*:\n|\Z)", text, re.S).group(1)
+    return [m.group(1).strip() for m in re.finditer(r"^\s+(?:- )?run: (.*)$", job, re.M)]
+
+
+def problems(text):
+    path = work / "ci.yml"
+    path.write_text(text)
+    found = []
+    result = subprocess.run([validator, str(path)], capture_output=True, text=True)
+    if result.returncode != 0:
+        details = re.findall(r'"detail": "([^"]*)"', result.stdout + result.stderr) or [" ".join(result.stderr.split())[:200]]
+        found.append("not a valid workflow: " + "; ".join(dict.fromkeys(details)))
+    commands = readme_commands()[:2]
+    runs = linux_job_runs(text)
+    makes = [run for run in runs if run.startswith("make ")]
+    if makes[: len(commands)] != commands:
+        found.append(f"the Linux job runs {makes}, not the README's {commands} first")
+    before = runs[: runs.index(commands[0])] if commands[0] in runs else runs
+    installs = [run for run in before if "apt-get install" in run]
+    if installs != ["apt-get update && apt-get install -y make git"] or "`apt-get install make git`" not in readme:
+        found.append(f"before the README's commands the Linux job installs {installs}, not what the README names")
+    steps = "\n".join(line for line in text.splitlines() if not line.lstrip().startswith("#"))
+    for name in ("debian: [\"12\", \"13\"]", "windows-2022", "windows-2025", "windows-11-arm",
+                 "name: check-kit", "reports-${{ matrix.image }}"):
+        if name not in steps:
+            found.append(f"the workflow does not name {name}")
+    return found
+
+
+committed = workflow
+rows = [
+    ("as committed", committed, False),
+    ("a misspelt key", committed.replace("runs-on: ubuntu-24.04", "runs-onn: ubuntu-24.04"), True),
+    ("a timeout that is not a number", committed.replace("timeout-minutes: 60", "timeout-minutes: sixty"), True),
+    ("another test command", committed.replace("run: make test\n", "run: make test -k\n"), True),
+    ("the README's commands in another order",
+     committed.replace("run: make demo\n", "run: TMP\n").replace("run: make test\n", "run: make demo\n")
+     .replace("run: TMP\n", "run: make test\n"), True),
+    ("more installed before them", committed.replace("install -y make git", "install -y make git libgtest-dev"), True),
+    ("no ARM64 runner", committed.replace(", windows-11-arm]", "]"), True),
+]
+failed = 0
+for name, text, broken in rows:
+    found = problems(text)
+    if bool(found) == broken:
+        print(f"ok: {name}" + (f": {found[0]}" if found else ""))
+    else:
+        failed += 1
+        print(f"FAILED: {name}: " + ("; ".join(found) if found else "passed, though broken"))
+print(f"{len(rows) - failed} passed, {failed} failed")
+sys.exit(1 if failed else 0)
