@@ -9,13 +9,16 @@
 # make verify FILE=Launcher.exe [CAFILE=ca.pem] [TSA_CAFILE=tsa-ca.pem] [CRLFILE=crls.pem]
 #             - whether FILE is this commit's launcher, its signature and timestamp intact and trusted
 #               (exit 0 only then); offline
+# make lock [DEBIAN=release]
+#             - release-toolchain.lock anew: the versions the mirror has now of the release toolchain,
+#               which make sign and make verify build in (MIRROR=... for another archive)
 # make kit   - build/kit/LauncherChecks.zip: the shipped Launcher.exe, the test programs and a runner
 #               that checks them and the platform facts on a real Windows machine (reproducible)
 # make fresh DEBIAN=bookworm|trixie
 #             - a minbase root of that Debian release with a clean clone of this commit, where make demo
 #               and make test run as on a newcomer's machine (downloads several hundred packages)
 # Each target first installs what it needs (scripts/install-deps.sh; idempotent, needs root once).
-.PHONY: deps build test demo bench fuzz sign verify kit fresh clean
+.PHONY: deps build test demo bench fuzz sign verify kit fresh lock clean
 
 # make sign's settings reach its script through the environment, never a command line that ps shows.
 export PKCS11_MODULE KEY CERT PKCS12 PIN_FILE PIN PASS_FILE PASS TIMESTAMP_URL
@@ -46,7 +49,7 @@ bench: build
 fuzz: deps
 	@scripts/fuzz.sh
 
-sign: build
+sign: deps
 	@scripts/sign-release.sh
 
 verify: deps
@@ -54,6 +57,9 @@ verify: deps
 
 kit: build
 	@scripts/make-kit.sh
+
+lock:
+	@scripts/lock-toolchain.sh $(DEBIAN)
 
 fresh:
 	@scripts/fresh-machine.sh "$(DEBIAN)"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# make sign: signs the built Launcher.exe with Authenticode (SHA-256, with the certificate chain) into
-# build/release/Launcher.exe, leaving the unsigned build as it is. On any failure there is no
-# build/release/Launcher.exe at all, not even an older one.
+# make sign: builds HEAD's Launcher.exe with the locked release toolchain (locked-build.sh: never the
+# host's compiler), signs it with Authenticode (SHA-256, with the certificate chain) into
+# build/release/Launcher.exe, and writes build/release/Launcher.exe.buildinfo beside it: the commit, the
+# environment it was built in, and the SHA-256 of the unsigned build and of the release, for the vendor
+# to publish. On any failure there is neither file, not even an older one.
 #
 # From the environment (make exports its variables to this script; none is put on a command line):
 #   PKCS11_MODULE, KEY and CERT
@@ -19,8 +21,8 @@
 #   OSSLSIGNCODE      the osslsigncode to run (default: the one on PATH; 2.5 and 2.9 both work)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-unsigned=build/win32/bin/Launcher.exe
 release=build/release/Launcher.exe
+buildinfo=$release.buildinfo
 osslsigncode=${OSSLSIGNCODE:-osslsigncode}
 
 usage() {
@@ -34,7 +36,7 @@ need_file() {  # what, path
 }
 
 # A release from an earlier run must not pass for this one.
-rm -f "$release"
+rm -f "$release" "$buildinfo"
 
 args=(sign -h sha256 -n "Launcher")
 secret_file=${PASS_FILE:-}
@@ -79,6 +81,16 @@ elif [ -n "$secret" ]; then
 fi
 [ -z "${TIMESTAMP_URL:-}" ] || args+=(-ts "$TIMESTAMP_URL")
 
+commit=$(git rev-parse HEAD)
+built=build/locked/$commit
+if ! scripts/locked-build.sh "$commit" "$built" >"$work/environment"; then
+  echo "sign: $(tail -n 1 "$work/environment")" >&2
+  exit 1
+fi
+unsigned=$built/Launcher.exe
+[ -z "$(git status --porcelain --untracked-files=no)" ] ||
+  echo "note:     the working tree has uncommitted changes; the release is commit $commit as committed"
+
 mkdir -p "$(dirname "$release")"
 failed() {
   cat "$work/log" >&2
@@ -94,9 +106,16 @@ if [ -n "${TIMESTAMP_URL:-}" ]; then
     grep -qx "timestamp: rfc3161" "$work/kind" ||
     failed "the signed file carries no timestamp from $TIMESTAMP_URL"
 fi
+{
+  echo "commit:              $commit"
+  echo "sha256 of the build: $(sha256sum "$unsigned" | cut -d' ' -f1)"
+  echo "sha256 of the release: $(sha256sum "$work/Launcher.exe" | cut -d' ' -f1)"
+  cat "$work/environment"
+} >"$work/buildinfo"
 mv "$work/Launcher.exe" "$release"
+mv "$work/buildinfo" "$buildinfo"
 echo "signed:   $release"
-echo "commit:   $(git rev-parse HEAD 2>/dev/null || echo unknown)"
-echo "sha256:   $(sha256sum "$release" | cut -d' ' -f1)"
+cat "$buildinfo"
+echo "buildinfo: $buildinfo"
 [ -n "${TIMESTAMP_URL:-}" ] && echo "timestamp: $TIMESTAMP_URL" ||
   echo "note:     no timestamp (TIMESTAMP_URL): the signature is valid only while the certificate is"

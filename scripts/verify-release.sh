@@ -2,9 +2,9 @@
 # make verify FILE=<exe> [CAFILE=<pem>] [TSA_CAFILE=<pem>] [CRLFILE=<pem>]: is FILE this commit's launcher,
 # signed as it should be?
 #
-# Builds this commit in a clean clone (the build is reproducible: the same commit gives the same bytes
-# anywhere), removes FILE's Authenticode signature (an unsigned FILE is compared as it is) and compares
-# the bytes; checks that the signature's signed digest is the file's own Authenticode digest, that an
+# Builds this commit in a clean clone with the locked release toolchain (locked-build.sh: the same
+# commit gives the same bytes on any host), removes FILE's Authenticode signature (an unsigned FILE is
+# compared as it is) and compares the bytes; checks that the signature's signed digest is the file's own Authenticode digest, that an
 # RFC 3161 timestamp, if there is one, is intact and stamps this signature, and, given the files, that the
 # signer's chain leads to CAFILE, the timestamp's to TSA_CAFILE, and that CRLFILE does not revoke the
 # signer. Nothing is fetched from the network: a certificate's CRL and AIA addresses are not followed.
@@ -36,23 +36,15 @@ file=$(readlink -f "$file")
 trap 'echo "REJECTED: not verified: \"$BASH_COMMAND\" failed (line $LINENO)"; exit 1' ERR
 
 commit=$(git rev-parse HEAD)
-# One build per commit, kept: reproducible, so building it again would give the same bytes.
-reference=build/verify/$commit/Launcher.exe
-if [ ! -f "$reference" ]; then
-  clone=build/verify/$commit.clone
-  rm -rf "$clone"
-  mkdir -p "$(dirname "$reference")"
-  git clone -q --no-checkout . "$clone"
-  git -C "$clone" checkout -q "$commit"
-  cmake --preset win32 -S "$clone" >/dev/null
-  cmake --build "$clone/build/win32" --target Launcher >/dev/null
-  cp "$clone/build/win32/bin/Launcher.exe" "$reference.partial"
-  mv "$reference.partial" "$reference"
-  rm -rf "$clone"
-fi
-
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The reference: this commit built in a clean clone with the locked release toolchain, never the host's
+# (one build per commit and lock, kept: the build is reproducible). Without it nothing can be compared.
+if ! scripts/locked-build.sh "$commit" "build/locked/$commit" >"$work/environment"; then
+  echo "REJECTED: not verified: $(tail -n 1 "$work/environment")"
+  exit 1
+fi
+reference=build/locked/$commit/Launcher.exe
 failures=()
 
 # osslsigncode 2.9 fetches the CRL named in a certificate unless told not to, and fails without network;
@@ -203,6 +195,7 @@ echo "commit:              $commit"
 echo "file:                $file"
 echo "sha256 of the file:  $(sha256sum "$file" | cut -d' ' -f1)"
 echo "sha256 of the build: $(sha256sum "$reference" | cut -d' ' -f1)"
+cat "$work/environment"
 echo "authenticode digest: $digest"
 echo "signer:              $subject"
 echo "timestamp: $timestamp"

@@ -1,0 +1,54 @@
+# Sourced by the scripts that need a minimal Debian root of their own (make fresh, the release's locked
+# toolchain): the mirror apt here uses, a minbase root of a release made once with debootstrap and
+# kept, and a way to run commands in a copy of it.
+#
+# Sets mirror and security: the Debian archive and its security archive, as apt's sources here name
+# them (deb822 or one-line), unless MIRROR names another archive, such as a snapshot that still serves
+# old versions.
+uris=$(sed -n -e 's/^URIs: *//p' -e 's/^deb \(\[[^]]*\] \)\{0,1\}\([^ ]*\) .*/\2/p' \
+  /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null || true)
+mirror=${MIRROR:-$(echo "$uris" | grep -v -- '-security' | head -n 1)}
+mirror=${mirror:-http://deb.debian.org/debian}
+security=$(echo "$uris" | grep -- '-security' | head -n 1)
+security=${security:-http://deb.debian.org/debian-security}
+
+# minbase_root RELEASE: prints the path of a minbase root of RELEASE (build/debian/RELEASE-minbase, made
+# on first use), whose apt has the release, its updates and its security archive, as an installed
+# system's does. Returns 1, having said why, where it cannot be made.
+minbase_root() {
+  local base=$PWD/build/debian/$1-minbase
+  if [ ! -f "$base/.complete" ]; then
+    if [ "$(id -u)" != 0 ]; then
+      echo "a Debian root needs root (debootstrap and chroot); run as root" >&2
+      return 1
+    fi
+    command -v debootstrap >/dev/null ||
+      { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null; } ||
+      { echo "no debootstrap, and apt-get cannot install it" >&2; return 1; }
+    echo "making a minbase root of Debian $1 from $mirror" >&2
+    rm -rf "$base"
+    mkdir -p "${base%/*}"
+    if ! debootstrap --variant=minbase "$1" "$base" "$mirror" >"$base.log" 2>&1; then
+      echo "debootstrap could not make a root of Debian $1 from $mirror: $(tail -n 1 "$base.log") (log: $base.log)" >&2
+      return 1
+    fi
+    printf 'deb %s %s main\ndeb %s %s-updates main\ndeb %s %s-security main\n' \
+      "$mirror" "$1" "$mirror" "$1" "$security" "$1" >"$base/etc/apt/sources.list"
+    touch "$base/.complete"
+  fi
+  echo "$base"
+}
+
+# in_root ROOT COMMAND: runs the shell COMMAND as root in ROOT, with a clean environment, in a mount and
+# PID namespace of its own, so that its mounts and processes go when it ends, however it ends. Extra
+# bind mounts: ROOT_BINDS, "host-directory:directory-in-root" words.
+in_root() {
+  local binds=${ROOT_BINDS:-}
+  unshare --mount --propagation private --pid --fork --kill-child bash -c '
+    root=$1 command=$2
+    mount -t proc proc "$root/proc" && mount -t sysfs sys "$root/sys" && mount --rbind /dev "$root/dev" || exit 1
+    for bind in $3; do mkdir -p "$root/${bind#*:}" && mount --bind "${bind%%:*}" "$root/${bind#*:}" || exit 1; done
+    exec chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb DEBIAN_FRONTEND=noninteractive \
+      PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin /bin/sh -c "$command"
+  ' in_root "$1" "$2" "$binds"
+}

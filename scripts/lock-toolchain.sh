@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# make lock [DEBIAN=release]: writes release-toolchain.lock anew with the versions the mirror now has of
+# the packages it names, for its release or for DEBIAN (to move the lock to a newer Debian). What it
+# writes is a change like any other: review it and commit it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+lock=release-toolchain.lock
+release=${1:-$(awk '$1 == "release" { print $2 }' "$lock")}
+packages=$(awk '!/^#/ && NF == 2 && $1 != "release" { print $1 }' "$lock")
+. scripts/debian-root.sh
+base=$(minbase_root "$release")
+root=$PWD/build/debian/$release-lock
+rm -rf "$root"
+cp -a "$base" "$root"
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+# apt-cache's candidate: the version apt would install now, from the release, its updates or security.
+versions=$(in_root "$root" "apt-get update -qq >/dev/null && for p in $(echo $packages); do
+  printf '%s %s\n' \$p \"\$(apt-cache policy \$p | sed -n 's/^ *Candidate: //p')\"; done")
+rm -rf "$root"
+if echo "$versions" | awk 'NF < 2 || $2 == "(none)" { bad = 1 } END { exit !bad }'; then
+  echo "lock: Debian $release lacks: $(echo "$versions" | awk 'NF < 2 || $2 == "(none)" { printf "%s ", $1 }')" >&2
+  exit 1
+fi
+{
+  sed -n '/^#/p' "$lock"
+  echo "release $release"
+  echo "$versions"
+} >"$lock.new"
+mv "$lock.new" "$lock"
+git --no-pager diff --stat -- "$lock" || true
+echo "lock: $lock now names Debian $release's current versions; review and commit it"

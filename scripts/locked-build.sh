@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Builds a commit's Launcher.exe with the release toolchain that release-toolchain.lock names, in a
+# minimal root of its Debian release with exactly those versions, never with the host's compiler: the
+# bytes of a release (make sign) and of the reference a release is compared against (make verify).
+#
+# Usage: locked-build.sh COMMIT OUTPUT_DIRECTORY
+#   Writes OUTPUT_DIRECTORY/Launcher.exe and OUTPUT_DIRECTORY/environment (the release and the locked
+#   versions, one "package version" a line), and prints the environment. A directory that holds both
+#   already is kept: the build is reproducible. LOCK names another lock file; MIRROR another archive.
+# Exit status: 0 built; 1 the environment cannot be made or the build failed, the reason on the last
+# line of standard output (never "another build": no build was compared).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+commit=$(git rev-parse --verify "$1^{commit}")
+out=$2
+lock=${LOCK:-release-toolchain.lock}
+cannot() { echo "cannot make the locked build environment: $*"; exit 1; }
+[ -f "$lock" ] || cannot "no lock file $lock"
+release=$(awk '$1 == "release" { print $2 }' "$lock")
+mapfile -t locked < <(awk '!/^#/ && NF == 2 && $1 != "release" { print $1 "=" $2 }' "$lock")
+[ -n "$release" ] && [ ${#locked[@]} -gt 0 ] || cannot "$lock names no release or no packages"
+environment=$(echo "release $release"; printf '%s\n' "${locked[@]}" | tr '=' ' ')
+describe() { echo "environment: Debian $release, from $lock:"; sed 's/^/  /' "$out/environment"; }
+if [ -f "$out/Launcher.exe" ] && [ "$(cat "$out/environment" 2>/dev/null)" = "$environment" ]; then
+  describe
+  exit 0
+fi
+
+. scripts/debian-root.sh
+# One environment per lock, kept: only a change to the lock makes another.
+root=$PWD/build/release-env/$release-$(sha256sum "$lock" | cut -c1-16)
+if [ ! -f "$root/.complete" ]; then
+  base=$(minbase_root "$release" 2>&1 | tail -n 1) && [ -d "$base" ] || cannot "$base"
+  rm -rf "$root"
+  mkdir -p "${root%/*}"
+  cp -a "$base" "$root"
+  cp /etc/resolv.conf "$root/etc/resolv.conf"
+  log=$root.log
+  if ! in_root "$root" "apt-get update -qq && apt-get install -y -qq --no-install-recommends $(printf '%q ' "${locked[@]}")" \
+       </dev/null >"$log" 2>&1; then
+    missing=$(sed -n "s/^E: Version '\([^']*\)' for '\([^']*\)' was not found$/\2 \1/p" "$log" | paste -sd, - | sed 's/,/, /g')
+    if [ -n "$missing" ]; then
+      cannot "$mirror does not have $missing (an older version may be on a snapshot archive: MIRROR=https://snapshot.debian.org/archive/debian/<yyyymmddThhmmssZ>/)"
+    fi
+    cannot "apt-get could not install the locked versions from $mirror: $(grep '^E:' "$log" | tail -n 1) (log: $log)"
+  fi
+  touch "$root/.complete"
+fi
+
+# A clean clone of the commit, built in the environment.
+rm -rf "$root/src"
+git clone -q --no-checkout --no-local . "$root/src"
+git -C "$root/src" checkout -q "$commit"
+in_root "$root" "cd /src && cmake --preset win32 >/dev/null && cmake --build --preset win32 --target Launcher >/dev/null" \
+  </dev/null >"$root.build.log" 2>&1 || cannot "the build failed in it (log: $root.build.log)"
+mkdir -p "$out"
+cp "$root/src/build/win32/bin/Launcher.exe" "$out/Launcher.exe.partial"
+echo "$environment" >"$out/environment"
+mv "$out/Launcher.exe.partial" "$out/Launcher.exe"
+rm -rf "$root/src"
+describe
