@@ -31,6 +31,8 @@ need_pkgs=(
   # Signing on a PKCS#11 token (SoftHSM2 stands in for one in the tests); libcurl for Debian 12's own
   # osslsigncode 2.5, which the release test unpacks beside a newer installed one.
   softhsm2 opensc libengine-pkcs11-openssl "$libcurl"
+  # The release test stamps a release as a time-stamping service would have done days ago.
+  faketime
 )
 
 installed() { dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null | grep -q '^ii'; }

@@ -86,6 +86,16 @@ signer_digest = sha256
 default_policy = 1.2.3.4.1
 digests = sha256
 ess_cert_id_alg = sha256
+[expired]
+serial = ./tsa.serial
+crypto_device = builtin
+signer_cert = ./expired-tsa.pem
+signer_key = ./expired-tsa.key
+certs = ./expired-tsa-chain.pem
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha256
+ess_cert_id_alg = sha256
 # Takes no SHA-256 query: every request from osslsigncode gets a "rejection" reply.
 [refuses]
 serial = ./tsa.serial
@@ -114,6 +124,14 @@ quiet openssl req -newkey rsa:2048 -nodes -keyout not-yet-valid-tsa.key -out not
 quiet openssl ca -batch -notext -config tsa-ca.cnf -extfile tsa.ext -in not-yet-valid-tsa.csr -out not-yet-valid-tsa.pem \
   -startdate "$(date -u -d tomorrow +%Y%m%d%H%M%SZ)" -enddate "$(date -u -d '+20 days' +%Y%m%d%H%M%SZ)"
 cat not-yet-valid-tsa.pem tsa-ca.pem >not-yet-valid-tsa-chain.pem
+# A release stamped five days ago by a TSA certificate that expired two days ago: what verifying an old
+# release looks like. Its whole world is made ten days ago (faketime), a CA of its own included.
+past() { faketime -f -10d "$@"; }
+quiet past openssl req -x509 -newkey rsa:2048 -nodes -keyout past-ca.key -out past-ca.pem -days 30 -subj "/CN=Throwaway CA, ten days ago" \
+  -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign"
+quiet past openssl req -newkey rsa:2048 -nodes -keyout expired-tsa.key -out expired-tsa.csr -subj "/CN=Throwaway TSA, expired"
+quiet past openssl x509 -req -in expired-tsa.csr -CA past-ca.pem -CAkey past-ca.key -CAcreateserial -days 8 -extfile tsa.ext -out expired-tsa.pem
+cat expired-tsa.pem past-ca.pem >expired-tsa-chain.pem
 : >requests.log
 python3 "$source/tests/release/local_tsa.py" tsa.cnf port requests.log 2>tsa-server.log &
 server=$!
@@ -124,6 +142,9 @@ export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
 # Code-signing certificates: one whose key is under a password, one carrying CRL and AIA addresses as a
 # public CA's do, one that the CA then revokes.
 printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' >vendor.ext
+quiet past openssl req -newkey rsa:2048 -nodes -keyout past-vendor.key -out past-vendor.csr -subj "/CN=Throwaway Vendor, ten days ago/O=Test"
+quiet past openssl x509 -req -in past-vendor.csr -CA past-ca.pem -CAkey past-ca.key -CAcreateserial -days 20 -extfile vendor.ext -out past-vendor.pem
+cat past-vendor.pem past-ca.pem >past-vendor-chain.pem
 { cat vendor.ext
   echo "crlDistributionPoints=URI:$service/ca.crl"
   echo "authorityInfoAccess=caIssuers;URI:$service/ca.crt,OCSP;URI:$service/ocsp"; } >public-ca.ext
@@ -169,7 +190,8 @@ printf '%s\n' "$TOKEN_PIN" >token.pin
 key_uri='pkcs11:token=Vendor%20Token;object=codesign;type=private'
 cert_uri='pkcs11:token=Vendor%20Token;object=codesign;type=cert'
 
-cp "$src/build/win32/bin/Launcher.exe" unsigned.exe 2>/dev/null || true
+commit=$(git -C "$src" rev-parse HEAD)
+release=$src/build/release/Launcher.exe
 
 changed_byte() {  # file, offset: that byte plus one, in place
   local byte
@@ -193,20 +215,27 @@ for osslsigncode in "${versions[@]}"; do
   rm -f ./*.exe
   w=$work
 
-  # name | environment | make sign arguments | release kept as ("": make sign must fail, leaving none)
+  # name | environment | make sign arguments | release kept as ("": make sign must fail, leaving none,
+  # though an earlier release and its buildinfo were there)
   while IFS='|' read -r name environment arguments keep; do
-    rm -f "$src/build/release/Launcher.exe"
+    rm -f "$release" "$release.buildinfo"
+    if [ -z "$keep" ]; then
+      mkdir -p "${release%/*}"
+      echo "an earlier release" | tee "$release" >"$release.buildinfo"
+    fi
     set +e
     eval "$environment make -s -C \"\$src\" sign $arguments" >sign.log 2>&1
     status=$?
     set -e
-    if [ -n "$keep" ] && [ "$status" = 0 ] && [ -f "$src/build/release/Launcher.exe" ]; then
-      cp "$src/build/release/Launcher.exe" "$keep"
+    if [ -n "$keep" ] && [ "$status" = 0 ] && [ -f "$release" ] &&
+       grep -qx "commit: *$commit" "$release.buildinfo" &&
+       grep -qx "sha256 of the release: $(sha256sum "$release" | cut -d' ' -f1)" "$release.buildinfo"; then
+      cp "$release" "$keep"
       pass "make sign: $name"
-    elif [ -z "$keep" ] && [ "$status" != 0 ] && [ ! -e "$src/build/release/Launcher.exe" ]; then
+    elif [ -z "$keep" ] && [ "$status" != 0 ] && [ ! -e "$release" ] && [ ! -e "$release.buildinfo" ]; then
       pass "make sign: $name"
     else
-      fail "make sign: $name" "exit status $status; release file: $(ls "$src/build/release/Launcher.exe" 2>&1)" "$(tail -n 5 sign.log)"
+      fail "make sign: $name" "exit status $status; release file: $(ls "$release" "$release.buildinfo" 2>&1)" "$(tail -n 5 sign.log)"
     fi
   done <<EOF_SIGN
 a key file, its password on make's command line (still taken)||CERT=$w/chain.pem KEY=$w/vendor.key PASS=test-only|signed.exe
@@ -215,6 +244,7 @@ a token, PIN from a file, certificate chain from a file, timestamped||PKCS11_MOD
 a token, PIN from the environment, certificate from the token|PIN=\$TOKEN_PIN|PKCS11_MODULE=$module KEY='$key_uri' CERT='$cert_uri'|token-certificate.exe
 a token, and the wrong PIN|PIN=wrong-pin|PKCS11_MODULE=$module KEY='$key_uri' CERT=$w/token-chain.pem|
 a timestamp from a TSA that another CA certified||CERT=$w/chain.pem KEY=$w/vendor.key PASS_FILE=$w/vendor.pass TIMESTAMP_URL=$service/other|other-tsa.exe
+a timestamp from five days ago, by a TSA certificate expired since||CERT=$w/past-vendor-chain.pem KEY=$w/past-vendor.key TIMESTAMP_URL=$service/expired@-5d|expired-tsa.exe
 a timestamp from a TSA certificate not yet valid||CERT=$w/chain.pem KEY=$w/vendor.key PASS_FILE=$w/vendor.pass TIMESTAMP_URL=$service/not-yet-valid|not-yet-valid-tsa.exe
 a certificate with CRL and AIA addresses, timestamped||CERT=$w/with-addresses-chain.pem KEY=$w/with-addresses.key TIMESTAMP_URL=$service/tsa|with-addresses.exe
 a certificate the CA revoked later||CERT=$w/revoked-chain.pem KEY=$w/revoked.key|revoked.exe
@@ -240,7 +270,7 @@ EOF_SIGN
   changed_byte token-timestamp-changed.exe $gen_second
   # Another program, validly signed with the same certificate.
   "$osslsigncode" sign -certs chain.pem -key vendor.key -readpass vendor.pass -h sha256 -in "$other" -out other-signed.exe >/dev/null
-  cp "$src/build/win32/bin/Launcher.exe" unsigned.exe
+  cp "$src/build/locked/$commit/Launcher.exe" unsigned.exe
 
   : >requests.log
   # name | file | CAFILE | TSA_CAFILE | CRLFILE | expected exit status | text the output must hold
@@ -274,6 +304,7 @@ one byte changed inside the timestamp token|token-timestamp-changed.exe|ca.pem|t
 one byte changed inside the timestamp token, no TSA_CAFILE given|token-timestamp-changed.exe||||1|REJECTED: broken timestamp
 a timestamp whose TSA another CA certified|other-tsa.exe|ca.pem|tsa-ca.pem||1|REJECTED: untrusted timestamp: the TSA's chain does not lead
 a timestamp made before its TSA certificate was valid|not-yet-valid-tsa.exe|ca.pem|tsa-ca.pem||1|REJECTED: broken timestamp: it does not verify (certificate is not yet valid)
+a timestamp whose TSA certificate has expired since, valid at the stamped time|expired-tsa.exe|past-ca.pem|past-ca.pem||0|, timestamped by a TSA from
 a certificate with CRL and AIA addresses, verified offline|with-addresses.exe|ca.pem|tsa-ca.pem||0|revocation: not checked
 a certificate with CRL and AIA addresses, checked against a CRL file|with-addresses.exe|ca.pem|tsa-ca.pem|crl.pem|0|revocation: not revoked in
 a revoked certificate, given CRLFILE|revoked.exe|ca.pem||crl.pem|1|REJECTED: revoked certificate
@@ -284,5 +315,52 @@ EOF_CASES
     pass "verify fetched nothing from the network"
   fi
 done
+# ---- the locked release toolchain -------------------------------------------------------------------
+echo "== the locked release toolchain"
+locked_sha=$(sha256sum "$src/build/locked/$commit/Launcher.exe" | cut -d' ' -f1)
+make -s -C "$src" build >host-build.log 2>&1
+if cmp -s "$src/build/win32/bin/Launcher.exe" "$src/build/locked/$commit/Launcher.exe"; then
+  echo "fact: this host's own toolchain makes the same bytes as the locked one ($locked_sha)"
+else
+  echo "fact: this host's own toolchain makes other bytes ($(sha256sum "$src/build/win32/bin/Launcher.exe" | cut -d' ' -f1)) than the locked one ($locked_sha); releases use the locked one"
+fi
+# A host compiler that makes other bytes (one more at the end of every program it links) changes nothing.
+mkdir -p wrapped
+for compiler in i686-w64-mingw32-g++-win32 i686-w64-mingw32-gcc-win32; do
+  printf '#!/bin/sh
+/usr/bin/%s "$@" || exit
+for a; do [ "$prev" = -o ] && case $a in *.exe) printf x >>"$a" ;; esac; prev=$a; done
+' \
+    "$compiler" >"wrapped/$compiler"
+  chmod +x "wrapped/$compiler"
+done
+rm -rf "$src/build/win32" "$src/build/locked" "$src/build/release"
+set +e
+PATH=$work/wrapped:$PATH make -s -C "$src" build >wrapped-build.log 2>&1
+PATH=$work/wrapped:$PATH make -s -C "$src" sign CERT="$work/chain.pem" KEY="$work/vendor.key" PASS_FILE="$work/vendor.pass" >sign.log 2>&1
+status=$?
+(cd "$src" && PATH=$work/wrapped:$PATH scripts/verify-release.sh "$release" "$work/ca.pem" "" "") >out.log 2>&1
+verified=$?
+set -e
+wrapped_sha=$(sha256sum "$src/build/win32/bin/Launcher.exe" 2>/dev/null | cut -d' ' -f1)
+if [ "$wrapped_sha" != "$locked_sha" ] && [ "$status" = 0 ] && [ "$verified" = 0 ] &&
+   grep -qx "sha256 of the build: $locked_sha" "$release.buildinfo"; then
+  pass "a host compiler that makes other bytes: make sign signs the locked bytes, make verify accepts"
+else
+  fail "a host compiler that makes other bytes: make sign signs the locked bytes, make verify accepts" \
+    "wrapped host build $wrapped_sha, locked $locked_sha; make sign $status, verify $verified" "$(tail -n 3 sign.log)" "$(sed 's/^/| /' out.log)"
+fi
+# A lock naming a version the mirror does not have: no environment, and so no verdict on the bytes.
+sed 's/^cmake .*/cmake 0.0-0/' "$src/release-toolchain.lock" >missing.lock
+set +e
+(cd "$src" && LOCK=$work/missing.lock scripts/verify-release.sh "$work/signed.exe" "" "" "") >out.log 2>&1
+got=$?
+set -e
+if [ "$got" = 1 ] && grep -q '^REJECTED: not verified: cannot make the locked build environment: .* does not have cmake 0.0-0 .*MIRROR=' out.log &&
+   ! grep -q 'another build' out.log; then
+  pass "a locked version the mirror does not have: not verified, and how to supply it"
+else
+  fail "a locked version the mirror does not have: not verified, and how to supply it" "exit status $got" "$(sed 's/^/| /' out.log)"
+fi
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -4,7 +4,8 @@ Usage: local_tsa.py CONFIG PORT_FILE REQUEST_LOG
 Listens on an ephemeral port, writes it to PORT_FILE once listening, and serves until killed. A POST to
 /NAME is answered by CONFIG's section NAME: one server plays several services (a good one, one whose
 certificate another CA issued, one that refuses). openssl ts -reply answers a query a section cannot
-serve with a well-formed "rejection" reply, and still exits 0, as a refusing service does. Every
+serve with a well-formed "rejection" reply, and still exits 0, as a refusing service does. A POST to
+/NAME@OFFSET (faketime's offset, such as -5d) stamps that long ago: a service as it was in the past. Every
 request's method and path is appended to REQUEST_LOG: a GET there is a certificate's CRL or AIA address
 fetched. CONFIG's paths are taken relative to CONFIG's directory. Standard library only.
 """
@@ -25,7 +26,9 @@ class TimeStampHandler(http.server.BaseHTTPRequestHandler):
             reply_file = os.path.join(work, "reply.tsr")
             with open(query_file, "wb") as f:
                 f.write(query)
-            done = subprocess.run(["openssl", "ts", "-reply", "-config", config, "-section", self.path.strip("/"),
+            section, _, offset = self.path.strip("/").partition("@")
+            done = subprocess.run((["faketime", "-f", offset] if offset else []) +
+                                  ["openssl", "ts", "-reply", "-config", config, "-section", section,
                                    "-queryfile", query_file, "-out", reply_file],
                                   cwd=os.path.dirname(config), capture_output=True)
             if done.returncode != 0 or not os.path.exists(reply_file):
