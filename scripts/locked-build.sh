@@ -36,7 +36,7 @@ if [ ! -f "$root/.complete" ]; then
   cp -a "$base" "$root"
   cp /etc/resolv.conf "$root/etc/resolv.conf"
   log=$root.log
-  if ! in_root "$root" "apt-get update -qq && apt-get install -y -qq --no-install-recommends $(printf '%q ' "${locked[@]}")" \
+  if ! in_root "$root" "apt-get update -qq && apt-get install -y -qq --no-install-recommends $(printf '%q ' "${locked[@]}") && apt-get clean" \
        </dev/null >"$log" 2>&1; then
     missing=$(sed -n "s/^E: Version '\([^']*\)' for '\([^']*\)' was not found$/\2 \1/p" "$log" | paste -sd, - | sed 's/,/, /g')
     if [ -n "$missing" ]; then
