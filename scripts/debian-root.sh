@@ -44,8 +44,11 @@ minbase_root() {
 # bind mounts: ROOT_BINDS, "host-directory:directory-in-root" words.
 in_root() {
   local binds=${ROOT_BINDS:-}
-  unshare --mount --propagation private --pid --fork --kill-child bash -c '
+  # Private mounts, so that none reaches the namespace outside. Inside another such root, / is no mount
+  # point and cannot be made private; its mounts are private already.
+  unshare --mount --propagation unchanged --pid --fork --kill-child bash -c '
     root=$1 command=$2
+    mount --make-rprivate / 2>/dev/null || true
     mount -t proc proc "$root/proc" && mount -t sysfs sys "$root/sys" && mount --rbind /dev "$root/dev" || exit 1
     for bind in $3; do mkdir -p "$root/${bind#*:}" && mount --bind "${bind%%:*}" "$root/${bind#*:}" || exit 1; done
     exec chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb DEBIAN_FRONTEND=noninteractive \

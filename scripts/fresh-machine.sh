@@ -24,6 +24,10 @@ rm -rf "$root"
 cp -a "$base" "$root"
 mkdir -p "$archives/partial"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# The trust anchors this machine's network needs (an egress proxy's own CA, say), as every machine on
+# it has them: ca-certificates, installed with git below, takes them in.
+mkdir -p "$root/usr/local/share/ca-certificates"
+cp -r /usr/local/share/ca-certificates/. "$root/usr/local/share/ca-certificates/" 2>/dev/null || true
 commit=$(git rev-parse HEAD)
 git clone -q --no-local "$PWD" "$root/root/launcher"
 git -C "$root/root/launcher" checkout -q "$commit"

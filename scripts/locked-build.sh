@@ -29,7 +29,9 @@ fi
 . scripts/debian-root.sh
 # One environment per lock, kept: only a change to the lock makes another.
 root=$PWD/build/release-env/$release-$(sha256sum "$lock" | cut -c1-16)
-if [ ! -f "$root/.complete" ]; then
+# Its own mark, not the minbase root's .complete that the copy brings along: an install that failed or
+# was cut off leaves a root without it, to be made again.
+if [ ! -f "$root/.locked-toolchain" ]; then
   base=$(minbase_root "$release" 2>&1 | tail -n 1) && [ -d "$base" ] || cannot "$base"
   rm -rf "$root"
   mkdir -p "${root%/*}"
@@ -42,9 +44,9 @@ if [ ! -f "$root/.complete" ]; then
     if [ -n "$missing" ]; then
       cannot "$mirror does not have $missing (an older version may be on a snapshot archive: MIRROR=https://snapshot.debian.org/archive/debian/<yyyymmddThhmmssZ>/)"
     fi
-    cannot "apt-get could not install the locked versions from $mirror: $(grep '^E:' "$log" | tail -n 1) (log: $log)"
+    cannot "apt-get could not install the locked versions from $mirror: $({ grep '^E:' "$log" || cat "$log"; } | tail -n 1) (log: $log)"
   fi
-  touch "$root/.complete"
+  touch "$root/.locked-toolchain"
 fi
 
 # A clean clone of the commit, built in the environment.
