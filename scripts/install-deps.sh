@@ -33,6 +33,8 @@ need_pkgs=(
   softhsm2 opensc libengine-pkcs11-openssl "$libcurl"
   # The release test stamps a release as a time-stamping service would have done days ago.
   faketime
+  # make sign and make verify build in a Debian root of the locked release; make fresh makes one too.
+  debootstrap
 )
 
 installed() { dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null | grep -q '^ii'; }
