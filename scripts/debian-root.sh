@@ -39,6 +39,21 @@ minbase_root() {
   echo "$base"
 }
 
+# new_root RELEASE ROOT: makes ROOT a copy of RELEASE's minbase root, with this machine's resolver and
+# the trust anchors its network needs (an egress proxy's own CA, say), as every machine on that network
+# has them (ca-certificates takes them in when it is installed there). Returns 1, having said why, where
+# the minbase root cannot be made.
+new_root() {
+  local base
+  base=$(minbase_root "$1") || return 1
+  rm -rf "$2"
+  mkdir -p "${2%/*}"
+  cp -a "$base" "$2"
+  cp /etc/resolv.conf "$2/etc/resolv.conf"
+  mkdir -p "$2/usr/local/share/ca-certificates"
+  cp -r /usr/local/share/ca-certificates/. "$2/usr/local/share/ca-certificates/" 2>/dev/null || true
+}
+
 # in_root ROOT COMMAND: runs the shell COMMAND as root in ROOT, with a clean environment, in a mount and
 # PID namespace of its own, so that its mounts and processes go when it ends, however it ends. Extra
 # bind mounts: ROOT_BINDS, "host-directory:directory-in-root" words.

@@ -16,18 +16,10 @@ case "$release" in
   *) echo "usage: make fresh DEBIAN=bookworm|trixie" >&2; exit 2 ;;
 esac
 . scripts/debian-root.sh
-base=$(minbase_root "$release") || exit 2
 root=$PWD/build/fresh/$release
 archives=$PWD/build/fresh/$release-archives
-
-rm -rf "$root"
-cp -a "$base" "$root"
+new_root "$release" "$root" || exit 2
 mkdir -p "$archives/partial"
-cp /etc/resolv.conf "$root/etc/resolv.conf"
-# The trust anchors this machine's network needs (an egress proxy's own CA, say), as every machine on
-# it has them: ca-certificates, installed with git below, takes them in.
-mkdir -p "$root/usr/local/share/ca-certificates"
-cp -r /usr/local/share/ca-certificates/. "$root/usr/local/share/ca-certificates/" 2>/dev/null || true
 commit=$(git rev-parse HEAD)
 git clone -q --no-local "$PWD" "$root/root/launcher"
 git -C "$root/root/launcher" checkout -q "$commit"

@@ -8,11 +8,8 @@ lock=release-toolchain.lock
 release=${1:-$(awk '$1 == "release" { print $2 }' "$lock")}
 packages=$(awk '!/^#/ && NF == 2 && $1 != "release" { print $1 }' "$lock")
 . scripts/debian-root.sh
-base=$(minbase_root "$release")
 root=$PWD/build/debian/$release-lock
-rm -rf "$root"
-cp -a "$base" "$root"
-cp /etc/resolv.conf "$root/etc/resolv.conf"
+new_root "$release" "$root"
 # apt-cache's candidate: the version apt would install now, from the release, its updates or security.
 versions=$(in_root "$root" "apt-get update -qq >/dev/null && for p in $(echo $packages); do
   printf '%s %s\n' \$p \"\$(apt-cache policy \$p | sed -n 's/^ *Candidate: //p')\"; done")

@@ -26,17 +26,15 @@ if [ -f "$out/Launcher.exe" ] && [ "$(cat "$out/environment" 2>/dev/null)" = "$e
   exit 0
 fi
 
+[ "$(id -u)" = 0 ] || cannot "it needs root (debootstrap, and chroot to build in it)"
 . scripts/debian-root.sh
 # One environment per lock, kept: only a change to the lock makes another.
 root=$PWD/build/release-env/$release-$(sha256sum "$lock" | cut -c1-16)
 # Its own mark, not the minbase root's .complete that the copy brings along: an install that failed or
 # was cut off leaves a root without it, to be made again.
 if [ ! -f "$root/.locked-toolchain" ]; then
-  base=$(minbase_root "$release" 2>&1 | tail -n 1) && [ -d "$base" ] || cannot "$base"
-  rm -rf "$root"
   mkdir -p "${root%/*}"
-  cp -a "$base" "$root"
-  cp /etc/resolv.conf "$root/etc/resolv.conf"
+  new_root "$release" "$root" 2>"$root.why" || cannot "$(tail -n 1 "$root.why")"
   log=$root.log
   if ! in_root "$root" "apt-get update -qq && apt-get install -y -qq --no-install-recommends $(printf '%q ' "${locked[@]}") && apt-get clean" \
        </dev/null >"$log" 2>&1; then
