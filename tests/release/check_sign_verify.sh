@@ -66,36 +66,6 @@ default_policy = 1.2.3.4.1
 digests = sha256, sha384, sha512
 accuracy = secs:1
 ess_cert_id_alg = sha256
-[other]
-serial = ./tsa.serial
-crypto_device = builtin
-signer_cert = ./other-tsa.pem
-signer_key = ./other-tsa.key
-certs = ./other-tsa-chain.pem
-signer_digest = sha256
-default_policy = 1.2.3.4.1
-digests = sha256
-ess_cert_id_alg = sha256
-[not-yet-valid]
-serial = ./tsa.serial
-crypto_device = builtin
-signer_cert = ./not-yet-valid-tsa.pem
-signer_key = ./not-yet-valid-tsa.key
-certs = ./not-yet-valid-tsa-chain.pem
-signer_digest = sha256
-default_policy = 1.2.3.4.1
-digests = sha256
-ess_cert_id_alg = sha256
-[expired]
-serial = ./tsa.serial
-crypto_device = builtin
-signer_cert = ./expired-tsa.pem
-signer_key = ./expired-tsa.key
-certs = ./expired-tsa-chain.pem
-signer_digest = sha256
-default_policy = 1.2.3.4.1
-digests = sha256
-ess_cert_id_alg = sha256
 # Takes no SHA-256 query: every request from osslsigncode gets a "rejection" reply.
 [refuses]
 serial = ./tsa.serial
@@ -106,6 +76,11 @@ signer_digest = sha256
 default_policy = 1.2.3.4.1
 digests = sha512
 EOF
+# One service for each of the other TSA certificates, NAME-tsa.pem, in a section of that name.
+for name in other not-yet-valid expired; do
+  printf '[%s]\nserial = ./tsa.serial\ncrypto_device = builtin\nsigner_cert = ./%s-tsa.pem\nsigner_key = ./%s-tsa.key\ncerts = ./%s-tsa-chain.pem\nsigner_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\ness_cert_id_alg = sha256\n' \
+    "$name" "$name" "$name" "$name" >>tsa.cnf
+done
 echo 01 >tsa.serial
 # Windows and osslsigncode take a TSA certificate only with this one key usage, marked critical.
 printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n' >tsa.ext
