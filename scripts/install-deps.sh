@@ -38,14 +38,17 @@ need_pkgs=(
 )
 
 installed() { dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null | grep -q '^ii'; }
+apt_who=install-deps
+. "$(dirname "$0")/apt-install.sh"
+updated=0
 install() {
   if [ "$(id -u)" != 0 ]; then
     echo "install-deps: missing $*; run as root once" >&2
     exit 1
   fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+  # One update a run: the later installs (the emulator, npm) use the lists the first one read.
+  if [ "$updated" = 0 ]; then apt_update || exit 1; updated=1; fi
+  apt_install_updated "$@" || exit 1
 }
 
 missing=()

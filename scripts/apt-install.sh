@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# apt-get update and install that survive a Debian mirror in the middle of a sync: one or more index
+# files served with bytes that do not match the Release file (or a cache that kept an old copy). apt
+# itself ignores such an index and goes on with every other, but exits 100; and where the machine's
+# installed packages are newer than what the rest of the mirror offers, the install may not resolve
+# without the suite whose index it could not read. Used by install-deps, make fresh, make lock and the
+# locked release toolchain, on this machine and inside Debian roots (it needs bash and apt only).
+#
+# Run:    apt-install.sh [--update-only] PACKAGE...
+# Source: apt_update, apt_install PACKAGE..., apt_install_updated PACKAGE... (after an apt_update), and
+#         the parsers below, which the tests feed apt's lines
+# Messages start with "$apt_who:" (default: the caller's name). Exit status: 0 done; 1 apt failed, the
+# cause said on the last line.
+
+apt_who=${apt_who:-apt-install}
+apt_retry_pause=${APT_RETRY_PAUSE:-15}
+apt_unreadable=""  # what apt_update could not read: "suite what reason" a line
+
+# apt_unreadable_indexes: apt's output on standard input; prints each index it could not fetch, as
+# "suite what reason" ("bookworm-security i386 index|Release file|<file>", then apt's reason).
+apt_unreadable_indexes() {
+  sed -n 's/^[EW]: Failed to fetch [a-z+]*:\/\/[^ ]*\/dists\/\([^ ]*\)  *\(.*\)$/\1 \2/p' | while read -r path reason; do
+    local suite=${path%%/*} file=${path#*/} what
+    case "$file" in
+      InRelease | Release | Release.gpg) what="Release file" ;;
+      */binary-*/*) what=${file#*/binary-} what="${what%%/*} index" ;;
+      *) what=$file ;;
+    esac
+    echo "$suite|$what|$reason"
+  done | sort -u
+}
+
+# apt_describe_unreadable "suite|what|reason": the mirror's fault, in words.
+apt_describe_unreadable() {
+  local suite=${1%%|*} rest=${1#*|}
+  local what=${rest%%|*} reason=${rest#*|}
+  case "$reason" in
+    *"unexpected size"* | *"Hash Sum mismatch"* | *"Hashes of expected file"*)
+      echo "the mirror's $suite $what does not match its Release file (mirror sync in progress?)" ;;
+    *) echo "the mirror's $suite $what could not be read ($reason)" ;;
+  esac
+}
+
+# apt_cannot_resolve: apt-get install's output on standard input; true where apt could not work out what
+# to install (as opposed to failing to download or unpack it).
+apt_cannot_resolve() {
+  grep -q -E "^E: (Unable to correct problems|Unmet dependencies|Error, pkgProblemResolver|Unable to locate package|Package '[^']*' has no installation candidate|Version '[^']*' for '[^']*' was not found)"
+}
+
+# apt_update: apt-get update with apt's own retries, then once more after a pause. An index that stays
+# unreadable is named on one line and left in apt_unreadable; returns 1 only where apt read nothing
+# usable (an error other than failed index files).
+apt_update() {
+  local log
+  log=$(mktemp)
+  local attempt
+  for attempt in 1 2; do
+    if apt-get -o Acquire::Retries=3 update -qq >"$log" 2>&1 && ! grep -q '^[EW]: Failed to fetch' "$log"; then
+      apt_unreadable=""
+      rm -f "$log"
+      return 0
+    fi
+    [ "$attempt" = 2 ] || sleep "$apt_retry_pause"
+  done
+  apt_unreadable=$(apt_unreadable_indexes <"$log")
+  if [ -z "$apt_unreadable" ] || grep '^E:' "$log" | grep -v -q -E '^E: (Failed to fetch|Some index files failed to download)'; then
+    cat "$log" >&2
+    echo "$apt_who: apt-get update failed: $({ grep '^E:' "$log" || tail -n 1 "$log"; } | tail -n 1)" >&2
+    rm -f "$log"
+    return 1
+  fi
+  local line
+  while IFS= read -r line; do
+    echo "$apt_who: $(apt_describe_unreadable "$line"); ${apt_going_on:-installing from what apt could read}" >&2
+  done <<<"$apt_unreadable"
+  rm -f "$log"
+}
+
+# apt_install PACKAGE...: apt_update, then apt-get install. Where the install cannot be resolved without
+# an index apt could not read, it is tried once more with that index's suite left out, through a pin for
+# that one call: the machine's sources stay as they are.
+apt_install() {
+  apt_update || return 1
+  apt_install_updated "$@"
+}
+
+# apt_install_updated PACKAGE...: the same, after an apt_update of this run.
+apt_install_updated() {
+  export DEBIAN_FRONTEND=noninteractive
+  local log
+  log=$(mktemp)
+  if apt-get install -y -qq --no-install-recommends "$@" >"$log" 2>&1; then
+    rm -f "$log"
+    return 0
+  fi
+  local suites
+  suites=$(cut -d'|' -f1 <<<"$apt_unreadable" | sort -u | paste -sd' ' -)
+  if [ -n "$suites" ] && apt_cannot_resolve <"$log"; then
+    echo "$apt_who: apt cannot resolve the install without what it could not read; installing once more with $suites left out (apt-get upgrade brings their updates once the mirror is whole again)" >&2
+    local preferences suite
+    preferences=$(mktemp -d)
+    cp /etc/apt/preferences.d/* "$preferences/" 2>/dev/null || true
+    for suite in $suites; do
+      printf 'Package: *\nPin: release n=%s\nPin-Priority: -1\n\nPackage: *\nPin: release a=%s\nPin-Priority: -1\n\n' \
+        "$suite" "$suite" >>"$preferences/zz-left-out-while-mirror-syncs.pref"
+    done
+    if apt-get -o Dir::Etc::PreferencesParts="$preferences" install -y -qq --no-install-recommends "$@" >"$log" 2>&1; then
+      rm -rf "$log" "$preferences"
+      return 0
+    fi
+    rm -rf "$preferences"
+    cat "$log" >&2
+    echo "$apt_who: apt could not install $*: $(apt_describe_unreadable "$(head -n 1 <<<"$apt_unreadable")"), and the install resolves neither without it nor with $suites left out; run again later, or name another mirror in apt's sources" >&2
+    rm -f "$log"
+    return 1
+  fi
+  cat "$log" >&2
+  echo "$apt_who: apt-get install failed: $({ grep '^E:' "$log" || tail -n 1 "$log"; } | tail -n 1)" >&2
+  rm -f "$log"
+  return 1
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  set -uo pipefail
+  if [ "${1:-}" = --update-only ]; then
+    shift
+    apt_going_on="going on with what apt could read"
+    apt_update
+  else
+    apt_install "$@"
+  fi
+fi
