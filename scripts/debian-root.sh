@@ -1,15 +1,20 @@
 # Sourced by the scripts that need a minimal Debian root of their own (make fresh, the release's locked
 # toolchain): the mirror apt here uses, a minbase root of a release made once with debootstrap and
 # kept, and a way to run commands in a copy of it.
-#
+root_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
 # Sets mirror and security: the Debian archive and its security archive, as apt's sources here name
 # them (deb822 or one-line), unless MIRROR names another archive, such as a snapshot that still serves
-# old versions.
+# old versions. Sources that name no security archive (a local mirror, some minimal installs) give the root Debian's
+# own, and security_origin says so. APT_SOURCES names other source files to read (the tests' own).
+# Callers run under set -e and pipefail: a grep that finds nothing must not end them.
 uris=$(sed -n -e 's/^URIs: *//p' -e 's/^deb \(\[[^]]*\] \)\{0,1\}\([^ ]*\) .*/\2/p' \
-  /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null || true)
-mirror=${MIRROR:-$(echo "$uris" | grep -v -- '-security' | head -n 1)}
+  ${APT_SOURCES:-/etc/apt/sources.list.d/*.sources /etc/apt/sources.list} 2>/dev/null || true)
+mirror=${MIRROR:-$(echo "$uris" | { grep -v -- '-security' || true; } | head -n 1)}
 mirror=${mirror:-http://deb.debian.org/debian}
-security=$(echo "$uris" | grep -- '-security' | head -n 1)
+security=$(echo "$uris" | { grep -- '-security' || true; } | head -n 1)
+security_origin="as apt's sources here name it"
+[ -n "$security" ] || security_origin="Debian's own: apt's sources here name none"
 security=${security:-http://deb.debian.org/debian-security}
 
 # minbase_root RELEASE: prints the path of a minbase root of RELEASE (build/debian/RELEASE-minbase, made
@@ -22,10 +27,9 @@ minbase_root() {
       echo "a Debian root needs root (debootstrap and chroot); run as root" >&2
       return 1
     fi
-    command -v debootstrap >/dev/null ||
-      { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null; } ||
+    command -v debootstrap >/dev/null || apt_who=debian-root "$root_scripts/apt-install.sh" debootstrap >&2 ||
       { echo "no debootstrap, and apt-get cannot install it" >&2; return 1; }
-    echo "making a minbase root of Debian $1 from $mirror" >&2
+    echo "making a minbase root of Debian $1 from $mirror, security updates from $security ($security_origin)" >&2
     rm -rf "$base"
     mkdir -p "${base%/*}"
     if ! debootstrap --variant=minbase "$1" "$base" "$mirror" >"$base.log" 2>&1; then
@@ -52,6 +56,15 @@ new_root() {
   cp /etc/resolv.conf "$2/etc/resolv.conf"
   mkdir -p "$2/usr/local/share/ca-certificates"
   cp -r /usr/local/share/ca-certificates/. "$2/usr/local/share/ca-certificates/" 2>/dev/null || true
+}
+
+# root_apt ROOT WHO [--update-only] [PACKAGE...]: the project's apt helper (update, install, and their
+# tolerance of a mirror mid-sync) run in ROOT, its lines starting "WHO:".
+root_apt() {
+  local root=$1 who=$2
+  shift 2
+  cp "$root_scripts/apt-install.sh" "$root/tmp/apt-install.sh"
+  in_root "$root" "apt_who=$who bash /tmp/apt-install.sh $(printf '%q ' "$@")"
 }
 
 # in_root ROOT COMMAND: runs the shell COMMAND as root in ROOT, with a clean environment, in a mount and

@@ -11,7 +11,8 @@ packages=$(awk '!/^#/ && NF == 2 && $1 != "release" { print $1 }' "$lock")
 root=$PWD/build/debian/$release-lock
 new_root "$release" "$root"
 # apt-cache's candidate: the version apt would install now, from the release, its updates or security.
-versions=$(in_root "$root" "apt-get update -qq >/dev/null && for p in $(echo $packages); do
+root_apt "$root" lock --update-only </dev/null >/dev/null
+versions=$(in_root "$root" "for p in $(echo $packages); do
   printf '%s %s\n' \$p \"\$(apt-cache policy \$p | sed -n 's/^ *Candidate: //p')\"; done")
 rm -rf "$root"
 if echo "$versions" | awk 'NF < 2 || $2 == "(none)" { bad = 1 } END { exit !bad }'; then

@@ -36,14 +36,14 @@ if [ ! -f "$root/.locked-toolchain" ]; then
   mkdir -p "${root%/*}"
   new_root "$release" "$root" 2>"$root.why" || cannot "$(tail -n 1 "$root.why")"
   log=$root.log
-  if ! in_root "$root" "apt-get update -qq && apt-get install -y -qq --no-install-recommends $(printf '%q ' "${locked[@]}") && apt-get clean" \
-       </dev/null >"$log" 2>&1; then
+  if ! root_apt "$root" locked-build "${locked[@]}" </dev/null >"$log" 2>&1; then
     missing=$(sed -n "s/^E: Version '\([^']*\)' for '\([^']*\)' was not found$/\2 \1/p" "$log" | paste -sd, - | sed 's/,/, /g')
     if [ -n "$missing" ]; then
       cannot "$mirror does not have $missing (an older version may be on a snapshot archive: MIRROR=https://snapshot.debian.org/archive/debian/<yyyymmddThhmmssZ>/)"
     fi
     cannot "apt-get could not install the locked versions from $mirror: $({ grep '^E:' "$log" || cat "$log"; } | tail -n 1) (log: $log)"
   fi
+  in_root "$root" "apt-get clean" </dev/null >>"$log" 2>&1
   touch "$root/.locked-toolchain"
 fi
 

@@ -337,5 +337,20 @@ if [ "$got" = 1 ] && grep -q '^REJECTED: not verified: cannot make the locked bu
 else
   fail "a locked version the mirror does not have: not verified, and how to supply it" "exit status $got" "$(sed 's/^/| /' out.log)"
 fi
+# Sources that name no security archive, as a local mirror's do: the root's security archive is named,
+# and a failure still says why.
+echo "Types: deb
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main" >no-security.sources
+set +e
+(cd "$src" && APT_SOURCES=$work/no-security.sources LOCK=$work/missing.lock scripts/verify-release.sh "$work/signed.exe" "" "" "") >out.log 2>&1
+got=$?
+set -e
+if [ "$got" = 1 ] && grep -q '^REJECTED: not verified: cannot make the locked build environment: .* does not have cmake 0.0-0' out.log; then
+  pass "apt's sources name no security archive: the reason is still named"
+else
+  fail "apt's sources name no security archive: the reason is still named" "exit status $got" "$(sed 's/^/| /' out.log)"
+fi
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
