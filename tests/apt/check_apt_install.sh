@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# scripts/apt-install.sh against apt's own words: a stand-in apt-get replays lines that the real one
+# printed here, against a mirror mid-sync (bookworm-security's i386 index served with the wrong bytes)
+# on a machine whose amd64 libraries are older than anything the mirror still has. One row a case:
+# what each update and each install says, then the lines and exit status the helper must give.
+set -uo pipefail
+helper=$(cd "$(dirname "$0")/../.." && pwd)/scripts/apt-install.sh
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# apt's lines, as it printed them.
+mid_sync='E: Failed to fetch http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress? [IP: 203.0.113.80 80]
+   Hashes of expected file:
+    - Filesize:376004 [weak]
+    - SHA256:5aa58ea44688978d17b28ffab762d89251fefc64aa2548ac43e228e5fd91d903
+   Release file created at: Mon, 07 Dec 2026 23:22:40 +0000
+E: Some index files failed to download. They have been ignored, or old ones used instead.'
+unreachable='W: Failed to fetch http://deb.debian.org/debian/dists/trixie/InRelease  Could not connect to deb.debian.org:80 (203.0.113.80), connection timed out
+W: Some index files failed to download. They have been ignored, or old ones used instead.'
+no_release="E: The repository 'http://deb.debian.org/debian bookworm-backport Release' does not have a Release file."
+held_broken='The following packages have unmet dependencies:
+ libcurl4:i386 : Depends: libssl3:i386 (>= 3.0.0) but it is not going to be installed
+ libxml2:i386 : Depends: liblzma5:i386 (>= 5.1.1alpha+20120614) but it is not going to be installed
+                Depends: zlib1g:i386 (>= 1:1.2.3.3) but it is not going to be installed
+E: Unable to correct problems, you have held broken packages.'
+resolver_breaks='E: Error, pkgProblemResolver::Resolve generated breaks, this may be caused by held packages.'
+no_version="E: Version '3.0.22-1~deb12u2' for 'libssl3' was not found"
+download_failed='E: Failed to fetch http://deb.debian.org/debian/pool/main/w/wine/wine32_8.0~repack-4_i386.deb  Connection failed [IP: 203.0.113.80 80]
+E: Unable to fetch some archives, maybe run apt-get update or try with --fix-missing?'
+
+# The stand-in: each call takes the next "status|output" of its kind from the row, logs its arguments
+# and, where a call sets preferences, the pins it was given.
+mkdir -p "$work/bin"
+cat >"$work/bin/apt-get" <<'EOF'
+#!/usr/bin/env bash
+kind=install; for a in "$@"; do [ "$a" = update ] && kind=update; done
+n=$(($(cat "$ROW/$kind.count" 2>/dev/null || echo 0) + 1)); echo "$n" >"$ROW/$kind.count"
+echo "$kind $*" >>"$ROW/calls"
+for a in "$@"; do case "$a" in Dir::Etc::PreferencesParts=*) cat "${a#*=}"/*.pref >>"$ROW/pins" ;; esac; done
+[ -f "$ROW/$kind.$n" ] || { echo "stand-in apt-get: no answer for $kind call $n" >&2; exit 99; }
+cat "$ROW/$kind.$n.out"; exit "$(cat "$ROW/$kind.$n")"
+EOF
+chmod +x "$work/bin/apt-get"
+
+failures=0 rows=0
+# row NAME MODE EXPECTED_STATUS EXPECTED_LINES -- ANSWERS: each answer "update|install STATUS OUTPUT".
+# EXPECTED_LINES: the helper's own lines (those starting "apt-install:"), in order, one a line; a line
+# of its output matches when it contains the expected text.
+row() {
+  local name=$1 mode=$2 want_status=$3 want_lines=$4
+  shift 5
+  rows=$((rows + 1))
+  export ROW=$work/row$rows
+  mkdir -p "$ROW"
+  local kind status output n
+  while [ $# -gt 0 ]; do
+    kind=$1 status=$2 output=$3
+    shift 3
+    n=$(($(ls "$ROW" | grep -c "^$kind\.[0-9]*$") + 1))
+    echo "$status" >"$ROW/$kind.$n"
+    printf '%s\n' "$output" >"$ROW/$kind.$n.out"
+  done
+  local got got_status
+  if [ "$mode" = update-only ]; then
+    got=$(PATH=$work/bin:$PATH APT_RETRY_PAUSE=0 "$helper" --update-only 2>&1 >/dev/null)
+  else
+    got=$(PATH=$work/bin:$PATH APT_RETRY_PAUSE=0 "$helper" wine wine32:i386 2>&1 >/dev/null)
+  fi
+  got_status=$?
+  local own
+  own=$(grep '^apt-install:' <<<"$got")
+  local ok=1 want i=0
+  [ "$got_status" = "$want_status" ] || ok=0
+  [ "$(grep -c . <<<"$own")" = "$(grep -c . <<<"$want_lines")" ] || ok=0
+  while IFS= read -r want; do
+    [ -n "$want" ] || continue
+    i=$((i + 1))
+    grep -qF -- "$want" <<<"$(sed -n "${i}p" <<<"$own")" || ok=0
+  done <<<"$want_lines"
+  if [ -n "${WANT_PIN:-}" ] && ! grep -qx "Pin: release n=$WANT_PIN" "$ROW/pins" 2>/dev/null; then ok=0; fi
+  if [ -n "${WANT_CALLS:-}" ] && [ "$(cut -d' ' -f1 "$ROW/calls" | paste -sd' ' -)" != "$WANT_CALLS" ]; then ok=0; fi
+  if [ "$ok" = 1 ]; then
+    echo "ok: $name"
+  else
+    failures=$((failures + 1))
+    echo "FAILED: $name: exit status $got_status (want $want_status); calls: $(cut -d' ' -f1 "$ROW/calls" | paste -sd' ' -)"
+    echo "  want lines:"; sed 's/^/    /' <<<"$want_lines"
+    echo "  got:"; sed 's/^/    /' <<<"$got"
+    echo "  pins:"; sed 's/^/    /' "$ROW/pins" 2>/dev/null
+  fi
+  unset WANT_PIN WANT_CALLS
+}
+
+WANT_CALLS="update install" \
+row "a whole mirror: one update, one install, not a word" install 0 "" -- \
+  update 0 "" install 0 ""
+
+WANT_CALLS="update update install" \
+row "an index wrong once, right on the retry: not a word" install 0 "" -- \
+  update 100 "$mid_sync" update 0 "" install 0 ""
+
+WANT_CALLS="update update install" \
+row "mid-sync, and the install resolves from what apt read: the index named, nothing left out" install 0 \
+  "the mirror's bookworm-security i386 index does not match its Release file (mirror sync in progress?); installing from what apt could read" -- \
+  update 100 "$mid_sync" update 100 "$mid_sync" install 0 ""
+
+WANT_PIN=bookworm-security WANT_CALLS="update update install install" \
+row "mid-sync, held broken packages: once more with the suite left out" install 0 \
+  "the mirror's bookworm-security i386 index does not match its Release file
+installing once more with bookworm-security left out (apt-get upgrade brings their updates" -- \
+  update 100 "$mid_sync" update 100 "$mid_sync" install 100 "$held_broken" install 0 ""
+
+WANT_PIN=bookworm-security \
+row "mid-sync, the resolver's breaks: once more with the suite left out" install 0 \
+  "bookworm-security i386 index does not match
+bookworm-security left out" -- \
+  update 100 "$mid_sync" update 100 "$mid_sync" install 100 "$resolver_breaks" install 0 ""
+
+WANT_PIN=bookworm-security \
+row "mid-sync, a locked version apt cannot find, nor without the suite: one clear line, status 1" install 1 \
+  "bookworm-security i386 index does not match
+bookworm-security left out
+apt could not install wine wine32:i386: the mirror's bookworm-security i386 index does not match its Release file (mirror sync in progress?), and the install resolves neither without it nor with bookworm-security left out; run again later, or name another mirror" -- \
+  update 100 "$mid_sync" update 100 "$mid_sync" install 100 "$no_version" install 100 "$no_version"
+
+WANT_CALLS="update update install" \
+row "mid-sync, then a download that fails: apt's own error, no second install" install 1 \
+  "bookworm-security i386 index does not match
+apt-get install failed: E: Unable to fetch some archives" -- \
+  update 100 "$mid_sync" update 100 "$mid_sync" install 100 "$download_failed"
+
+WANT_CALLS="update update" \
+row "an update that fails for another reason: its error, no install" install 1 \
+  "apt-get update failed: E: The repository 'http://deb.debian.org/debian bookworm-backport Release' does not have a Release file." -- \
+  update 100 "$no_release" update 100 "$no_release"
+
+WANT_CALLS="update update" \
+row "make lock: an unreachable archive named, and going on" update-only 0 \
+  "the mirror's trixie Release file could not be read (Could not connect to deb.debian.org:80 (203.0.113.80), connection timed out); going on with what apt could read" -- \
+  update 0 "$unreachable" update 0 "$unreachable"
+
+echo "$((rows - failures)) passed, $failures failed"
+[ "$failures" = 0 ]
