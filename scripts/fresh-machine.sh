@@ -3,7 +3,8 @@
 # mirror apt already uses, with a clean clone of the current commit in it, where the README's two
 # commands run as root. Prints each command's exit status and time; exits 0 only when both passed.
 #
-# Usage: fresh-machine.sh bookworm|trixie   (MIRROR=... names another Debian mirror)
+# Usage: fresh-machine.sh bookworm|trixie   (MIRROR=... names another Debian mirror; MID_SYNC=yes has
+#        the root's apt read a local stand-in for a mirror caught mid-sync, scripts/mid-sync-mirror.py)
 # The minbase root is made once and kept in build/debian/; each run starts from a copy of it in
 # build/fresh/<release>, so that every run is a first run. Downloaded packages are kept beside it, so
 # that a rerun does not fetch them again. The mounts and every process in the root go away with the
@@ -19,6 +20,21 @@ esac
 root=$PWD/build/fresh/$release
 archives=$PWD/build/fresh/$release-archives
 new_root "$release" "$root" || exit 2
+if [ "${MID_SYNC:-}" = yes ]; then
+  # The root's apt reads a mirror caught mid-sync: the security suite's i386 indexes do not match
+  # its Release file, as they did here for hours. Everything else passes on to the real archive.
+  port_file=$(mktemp)
+  upstream=$(echo "$mirror" | sed 's|^\([a-z]*://[^/]*\).*|\1|')
+  /usr/bin/python3 scripts/mid-sync-mirror.py "$upstream" "$release-security" "$port_file" 2>"$root.mirror.log" &
+  mirror_pid=$!
+  trap 'kill $mirror_pid 2>/dev/null' EXIT
+  for _ in $(seq 50); do [ -s "$port_file" ] && break; sleep 0.1; done
+  local_mirror=http://127.0.0.1:$(cat "$port_file")
+  printf 'deb %s %s main\ndeb %s %s-updates main\ndeb %s %s-security main\n' \
+    "$local_mirror${mirror#$upstream}" "$release" "$local_mirror${mirror#$upstream}" "$release" \
+    "$local_mirror/debian-security" "$release" >"$root/etc/apt/sources.list"
+  echo "fresh: apt reads $local_mirror, which passes on to $upstream all but $release-security's i386 indexes (served without their last KiB)"
+fi
 mkdir -p "$archives/partial"
 commit=$(git rev-parse HEAD)
 git clone -q --no-local "$PWD" "$root/root/launcher"
@@ -26,16 +42,19 @@ git -C "$root/root/launcher" checkout -q "$commit"
 echo "fresh: Debian $(cat "$root/etc/debian_version"), commit $commit, in $root"
 
 status=0
-# What the README asks for before its commands: make itself (and git, to clone), which minbase lacks.
-for command in "apt-get update && apt-get install -y make git" "make demo" "make test"; do
+# What the README asks for before its commands: make itself (and git, to clone), which minbase lacks,
+# installed as install-deps installs, so that a mirror mid-sync does not end the run before it starts.
+for step in "prerequisites|apt_who=fresh scripts/apt-install.sh make git" "make-demo|make demo" "make-test|make test"; do
+  command=${step#*|}
   start=$(date +%s)
-  log=$root/root/$(echo "${command%% &&*}" | tr ' ' '-').log
+  log=$root/root/${step%%|*}.log
   set +e
   ROOT_BINDS="$archives:/var/cache/apt/archives" in_root "$root" "cd /root/launcher && $command" </dev/null >"$log" 2>&1
   result=$?
   set -e
-  tail -n 3 "$log" | sed 's/^/  | /'
+  # What the project's apt helper said of the mirror, wherever in the log it stands, then the log's end.
+  { grep -E "^[a-z-]+: (the mirror's|apt cannot resolve|apt could not)" "$log" || true; tail -n 3 "$log"; } | sed 's/^/  | /'
   echo "fresh: $command: exit status $result in $(($(date +%s) - start)) s (log: $log)"
-  [ "$result" = 0 ] || { status=1; [ "$command" != "${command#apt-get}" ] && break; }
+  [ "$result" = 0 ] || { status=1; [ "${step%%|*}" = prerequisites ] && break; }
 done
 exit $status
