@@ -14,10 +14,11 @@
 #               which make sign and make verify build in (MIRROR=... for another archive)
 # make kit   - build/kit/LauncherChecks.zip: the shipped Launcher.exe, the test programs and a runner
 #               that checks them and the platform facts on a real Windows machine (reproducible)
-# make fresh DEBIAN=bookworm|trixie [MID_SYNC=yes]
+# make fresh DEBIAN=bookworm|trixie [MID_SYNC=yes|SUITE]
 #             - a minbase root of that Debian release with a clean clone of this commit, where make demo
 #               and make test run as on a newcomer's machine (downloads several hundred packages);
 #               MID_SYNC=yes: its apt reads a local mirror whose security i386 indexes are mid-sync
+#               (MID_SYNC=SUITE: that suite's)
 # Each target first installs what it needs (scripts/install-deps.sh; idempotent, needs root once).
 .PHONY: deps build test demo bench fuzz sign verify kit fresh lock clean
 

@@ -4,7 +4,8 @@
 # commands run as root. Prints each command's exit status and time; exits 0 only when both passed.
 #
 # Usage: fresh-machine.sh bookworm|trixie   (MIRROR=... names another Debian mirror; MID_SYNC=yes has
-#        the root's apt read a local stand-in for a mirror caught mid-sync, scripts/mid-sync-mirror.py)
+#        the root's apt read a local stand-in for a mirror caught mid-sync, scripts/mid-sync-mirror.py,
+#        whose <release>-security i386 indexes are broken; MID_SYNC=SUITE breaks another suite's)
 # The minbase root is made once and kept in build/debian/; each run starts from a copy of it in
 # build/fresh/<release>, so that every run is a first run. Downloaded packages are kept beside it, so
 # that a rerun does not fetch them again. The mounts and every process in the root go away with the
@@ -20,12 +21,14 @@ esac
 root=$PWD/build/fresh/$release
 archives=$PWD/build/fresh/$release-archives
 new_root "$release" "$root" || exit 2
-if [ "${MID_SYNC:-}" = yes ]; then
-  # The root's apt reads a mirror caught mid-sync: the security suite's i386 indexes do not match
-  # its Release file, as they did here for hours. Everything else passes on to the real archive.
+if [ -n "${MID_SYNC:-}" ]; then
+  # The root's apt reads a mirror caught mid-sync: one suite's i386 indexes do not match its Release
+  # file, as the security suite's did here for hours. Everything else passes on to the real archive.
+  broken_suite=$MID_SYNC
+  [ "$broken_suite" != yes ] || broken_suite=$release-security
   port_file=$(mktemp)
   upstream=$(echo "$mirror" | sed 's|^\([a-z]*://[^/]*\).*|\1|')
-  /usr/bin/python3 scripts/mid-sync-mirror.py "$upstream" "$release-security" "$port_file" 2>"$root.mirror.log" &
+  /usr/bin/python3 scripts/mid-sync-mirror.py "$upstream" "$broken_suite" "$port_file" 2>"$root.mirror.log" &
   mirror_pid=$!
   trap 'kill $mirror_pid 2>/dev/null' EXIT
   for _ in $(seq 50); do [ -s "$port_file" ] && break; sleep 0.1; done
@@ -33,7 +36,7 @@ if [ "${MID_SYNC:-}" = yes ]; then
   printf 'deb %s %s main\ndeb %s %s-updates main\ndeb %s %s-security main\n' \
     "$local_mirror${mirror#$upstream}" "$release" "$local_mirror${mirror#$upstream}" "$release" \
     "$local_mirror/debian-security" "$release" >"$root/etc/apt/sources.list"
-  echo "fresh: apt reads $local_mirror, which passes on to $upstream all but $release-security's i386 indexes (served without their last KiB)"
+  echo "fresh: apt reads $local_mirror, which passes on to $upstream all but $broken_suite's i386 indexes (served without their last KiB)"
 fi
 mkdir -p "$archives/partial"
 commit=$(git rev-parse HEAD)
