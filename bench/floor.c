@@ -5,6 +5,14 @@
 #include <windows.h>
 #include <shellapi.h>
 
+/* The launcher's x86_64 test twin reads the setting from the 32-bit view, where the shipped 32-bit file
+ * reads it; a floor built beside the twin (the same switch) reads the same place. */
+#ifdef LAUNCHER_SETTING_IN_32BIT_VIEW
+#define SETTING_ACCESS (KEY_READ | KEY_WOW64_32KEY)
+#else
+#define SETTING_ACCESS KEY_READ
+#endif
+
 static void Report(const WCHAR* what, const WCHAR* path) {
   WCHAR line[MAX_PATH * 4];
   lstrcpyW(line, L"Launcher: ");
@@ -36,7 +44,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
 
   UINT codePage = GetACP();
   HKEY key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Vantorq Technologies\\SnDriverInstaller", 0, KEY_READ, &key))
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Vantorq Technologies\\SnDriverInstaller", 0, SETTING_ACCESS, &key))
     return 0;
   DWORD type = 0, size = 0;
   WCHAR wide[MAX_PATH * 2 + 32] = {0};

@@ -10,13 +10,13 @@ runs=${RUNS:-30}
 
 out=build/bench
 . scripts/wine-target.sh "$PWD/$out/prefix" "timing both programs from"
-if [ "$preset" = win64-tests ]; then
-  cmake --preset win64-tests >/dev/null && cmake --build --preset win64-tests --target Launcher >/dev/null
-fi
+# The floor and the stand-in installer come from the Wine tests' build of this machine's kind, where the
+# floor reads the setting from the same registry view as the Launcher.exe timed against it.
+targets="floor quick_installer"
+[ "$preset" = win64-tests ] && targets="$targets Launcher"
+cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" --target $targets >/dev/null
 rm -rf "$out" && mkdir -p "$out"
-for program in floor quick_installer; do
-  "$arch-w64-mingw32-gcc" -std=c11 -Os -s -mwindows -Wall -Werror -o "$out/$program.exe" "bench/$program.c" -lshell32
-done
+cp "build/$preset/bin/floor.exe" "build/$preset/bin/quick_installer.exe" "$out/"
 
 "$loader" wineboot --init >/dev/null 2>&1 || true
 # One server for the whole run, so that no timed run pays for starting it.
@@ -29,23 +29,29 @@ mkdir -p "$install"
   /d 'C:\Bench Installer\' /f "$view" >/dev/null 2>&1
 cp "$launcher" "$out/Launcher.exe"
 
-time_path() {  # name
-  hyperfine -N --warmup 3 --runs "$runs" --export-json "$out/$1.json" \
-    -n Launcher "$loader $out/Launcher.exe" -n floor "$loader $out/floor.exe" >/dev/null
+time_path() {  # name, label, the beginning of the line each program must write on that path
   for program in Launcher floor; do
     # A warm run first: the server, the prefix's files and the page cache as in a timed run.
     "$loader" "$out/$program.exe" >/dev/null 2>&1
     WINEDEBUG=+pid,+relay "$loader" "$out/$program.exe" >/dev/null 2>"$out/relay.log"
+    # Which way the run went, in the program's own words (relay's escapes undone): a program that took
+    # another path than the one timed would be measured doing other work.
+    said=$(grep -a -m1 -o "OutputDebugStringW([^ ]* L\"[^\"]*" "$out/relay.log" | sed 's/.*L"//; s/\\n$//; s/\\\\/\\/g' || true)
+    if [ "${said#"$3"}" = "$said" ]; then
+      echo "bench: $program.exe did not take the path timed as \"$2\": it said ${said:+\"$said\"}${said:-nothing on the debugger output}, where \"$3...\" was due" >&2
+      exit 1
+    fi
+    echo "  $program said: $said" >>"$out/$1.said"
     main=$(grep -a -m1 -oE '^[0-9a-f]+:[0-9a-f]+:Call' "$out/relay.log" | sed 's/:Call$//')
     echo "$program $(grep -a -c "^$main:Call " "$out/relay.log")" >>"$out/$1.calls"
-    # Which way the run went, in the program's own words: proof that both took the path named.
-    grep -a -m1 -o "OutputDebugStringW([^ ]* L\"[^\"]*" "$out/relay.log" | sed "s/.*L\"/  $program said: /; s/\\\\n$//" >>"$out/$1.said"
   done
+  hyperfine -N --warmup 3 --runs "$runs" --export-json "$out/$1.json" \
+    -n Launcher "$loader $out/Launcher.exe" -n floor "$loader $out/floor.exe" >/dev/null
 }
 rm -f "$install/SentrelInstaller.exe"
-time_path probe
+time_path probe "setting set, installer missing" 'Launcher: nothing started: no installer file (missing, or a directory): C:\Bench Installer\SentrelInstaller.exe'
 cp "$out/quick_installer.exe" "$install/SentrelInstaller.exe"
-time_path launch
+time_path launch "installer launched" 'Launcher: starting C:\Bench Installer\SentrelInstaller.exe'
 
 # The link map lies in the build tree of the Launcher.exe being timed.
 /usr/bin/python3 - "$out" "$runs" "$(dirname "$(dirname "$launcher")")/Launcher.map" <<'PY'

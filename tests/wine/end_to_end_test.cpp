@@ -37,9 +37,10 @@ struct LauncherRun {
   bool exitedInTime = false;
 };
 
-LauncherRun RunLauncher(const std::wstring& arguments, WORD showWindow, const std::wstring& currentDirectory) {
+LauncherRun RunLauncher(const std::wstring& arguments, WORD showWindow, const std::wstring& currentDirectory,
+                        const std::wstring& program = L"Launcher.exe") {
   LauncherRun run;
-  std::wstring commandLine = L"\"" + BinaryDirectory() + L"\\Launcher.exe\" " + arguments;
+  std::wstring commandLine = L"\"" + BinaryDirectory() + L"\\" + program + L"\" " + arguments;
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -113,7 +114,56 @@ void RemoveTree(const std::wstring& path) {
   SHFileOperationW(&op);
 }
 
-TEST(EndToEnd, LauncherStartsTheInstallerOrNothing) {
+// FakeInstaller.exe, copied in as the installer, records how it was started into record_, then blocks
+// until release_ is set: an installer still running when the launcher has exited proves that the
+// launcher did not wait for it.
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t releaseName[64];
+    swprintf(releaseName, 64, L"LauncherTestRelease%lu", GetCurrentProcessId());
+    release_ = CreateEventW(nullptr, TRUE, FALSE, releaseName);
+    ASSERT_NE(release_, nullptr);
+    SetEnvironmentVariableW(L"LAUNCHER_TEST_RECORD", record_.c_str());
+    SetEnvironmentVariableW(L"LAUNCHER_TEST_RELEASE", releaseName);
+    ASSERT_TRUE(debugOutput_.Ready());
+  }
+  void TearDown() override {
+    RemoveTree(Scratch);
+    wine_test::RemoveSettingKey(wine_test::View::SixtyFourBit);
+    if (release_) CloseHandle(release_);
+  }
+  // Scratch, empty, with FakeInstaller.exe copied to each of installersAt.
+  void PrepareScratch(const std::vector<std::wstring>& installersAt) {
+    RemoveTree(Scratch);
+    ResetEvent(release_);
+    SHCreateDirectoryExW(nullptr, Scratch.c_str(), nullptr);
+    for (const std::wstring& installer : installersAt) {
+      const std::wstring dir = installer.substr(0, installer.find_last_of(L'\\'));
+      if (dir.size() > 3) SHCreateDirectoryExW(nullptr, dir.c_str(), nullptr);
+      ASSERT_TRUE(CopyFileW(fakeInstaller_.c_str(), installer.c_str(), FALSE)) << Narrow(installer);
+    }
+  }
+  // What the installer recorded, if one was started (waiting long only when one is expected); lets it end.
+  std::wstring StartedInstaller(bool expected) {
+    const std::wstring recorded = ReadRecord(record_, expected ? 20000 : 2000);
+    SetEvent(release_);
+    if (recorded.empty()) return recorded;
+    HANDLE installer = OpenProcess(SYNCHRONIZE, FALSE, std::stoul(Field(recorded, L"pid")));
+    if (installer) {
+      WaitForSingleObject(installer, 10000);
+      CloseHandle(installer);
+    }
+    return recorded;
+  }
+
+  const std::wstring record_ = Scratch + L"\\record.txt";
+  const std::wstring fakeInstaller_ = BinaryDirectory() + L"\\FakeInstaller.exe";
+  HANDLE release_ = nullptr;
+  wine_test::DebugOutputCapture debugOutput_;
+};
+
+TEST_F(EndToEnd, LauncherStartsTheInstallerOrNothing) {
   const std::wstring typical = Scratch + L"\\Typical";
   const std::wstring typicalInstaller = typical + L"\\SentrelInstaller.exe";
   const std::wstring accented = Scratch + L"\\Program Files\\Caf\u00E9";
@@ -187,33 +237,16 @@ TEST(EndToEnd, LauncherStartsTheInstallerOrNothing) {
       {"setting not text", 0, Setting::Number, {}, {rootInstaller}, {}, {}, SW_SHOWNORMAL, 1, {}, invalidType},
   };
 
-  const std::wstring record = Scratch + L"\\record.txt";
-  wchar_t releaseName[64];
-  swprintf(releaseName, 64, L"LauncherTestRelease%lu", GetCurrentProcessId());
-  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, releaseName);
-  ASSERT_NE(release, nullptr);
-  SetEnvironmentVariableW(L"LAUNCHER_TEST_RECORD", record.c_str());
-  SetEnvironmentVariableW(L"LAUNCHER_TEST_RELEASE", releaseName);
-  const std::wstring fakeInstaller = BinaryDirectory() + L"\\FakeInstaller.exe";
   SetEnvironmentVariableW(L"LAUNCHER_E2E_ELSEWHERE", L"Driver");
-  wine_test::DebugOutputCapture debugOutput;
-  ASSERT_TRUE(debugOutput.Ready());
 
   for (const EndToEndCase& c : cases) {
     if (c.codePage != 0 && c.codePage != GetACP()) continue;
     if (c.setting == Setting::Only64BitView && !wine_test::HasTwoRegistryViews()) continue;
     SCOPED_TRACE(c.name);
     wine_test::RemoveSettingKey(wine_test::View::SixtyFourBit);
-    RemoveTree(Scratch);
     DeleteFileW(rootInstaller.c_str());
-    ResetEvent(release);
-    SHCreateDirectoryExW(nullptr, Scratch.c_str(), nullptr);
+    PrepareScratch(c.installersAt);
     if (!c.directoryAt.empty()) SHCreateDirectoryExW(nullptr, c.directoryAt.c_str(), nullptr);
-    for (const std::wstring& installer : c.installersAt) {
-      const std::wstring dir = installer.substr(0, installer.find_last_of(L'\\'));
-      if (dir.size() > 3) SHCreateDirectoryExW(nullptr, dir.c_str(), nullptr);
-      ASSERT_TRUE(CopyFileW(fakeInstaller.c_str(), installer.c_str(), FALSE)) << Narrow(installer);
-    }
 
     switch (c.setting) {
       case Setting::Text: wine_test::WriteSetting(REG_SZ, RegistryBytes(std::u16string(c.directory.begin(), c.directory.end()))); break;
@@ -230,7 +263,7 @@ TEST(EndToEnd, LauncherStartsTheInstallerOrNothing) {
     const LauncherRun run = RunLauncher(c.arguments, c.show, Scratch);
     EXPECT_TRUE(run.exitedInTime) << "the launcher did not exit: it may be waiting for the installer";
     EXPECT_EQ(run.exitCode, c.expectedExit);
-    const std::string debugText = debugOutput.TextOf(run.pid, true);
+    const std::string debugText = debugOutput_.TextOf(run.pid, true);
     if (c.expectedDebugOutput.back() == '\n') {
       EXPECT_EQ(debugText, c.expectedDebugOutput);
     } else {
@@ -239,8 +272,7 @@ TEST(EndToEnd, LauncherStartsTheInstallerOrNothing) {
     }
 
     // The installer, if started, is still blocked on the release event: the launcher did not wait.
-    const std::wstring recorded = ReadRecord(record, c.expectedDirectory.empty() ? 2000 : 20000);
-    SetEvent(release);
+    const std::wstring recorded = StartedInstaller(!c.expectedDirectory.empty());
     if (c.expectedDirectory.empty()) {
       EXPECT_TRUE(recorded.empty()) << "something was started: " << Narrow(recorded);
       continue;
@@ -250,17 +282,37 @@ TEST(EndToEnd, LauncherStartsTheInstallerOrNothing) {
         << "working directory " << Narrow(Field(recorded, L"directory")) << ", expected " << Narrow(c.expectedDirectory);
     EXPECT_EQ(Narrow(Field(recorded, L"arguments")), "");
     EXPECT_EQ(Narrow(Field(recorded, L"show")), "1");  // SW_SHOWNORMAL, whatever the launcher got
+  }
+  DeleteFileW(rootInstaller.c_str());
+}
 
-    HANDLE installer = OpenProcess(SYNCHRONIZE, FALSE, std::stoul(Field(recorded, L"pid")));
-    if (installer) {
-      WaitForSingleObject(installer, 10000);
-      CloseHandle(installer);
+// The benchmark times Launcher.exe against its plain-C floor (floor.exe, built beside it) on two paths;
+// its numbers compare like with like only while both programs take the path being timed. Both must read
+// the setting from the same view, probe the same file, and say so on the debugger output.
+TEST_F(EndToEnd, TheBenchmarkFloorTakesEachPathTheLauncherTakes) {
+  const std::wstring installer = Scratch + L"\\SentrelInstaller.exe";
+  const struct {
+    const char* path;
+    bool installerPresent;
+    std::string expectedDebugOutput;  // the line's beginning: the launcher adds " in <dir>" when starting
+  } paths[] = {
+      {"setting set, installer missing", false,
+       "Launcher: nothing started: no installer file (missing, or a directory): " + Narrow(installer) + "\n"},
+      {"installer launched", true, "Launcher: starting " + Narrow(installer)},
+  };
+  for (const auto& path : paths) {
+    for (const wchar_t* program : {L"Launcher.exe", L"floor.exe"}) {
+      SCOPED_TRACE(Narrow(program) + ", " + path.path);
+      PrepareScratch(path.installerPresent ? std::vector<std::wstring>{installer} : std::vector<std::wstring>{});
+      wine_test::WriteSetting(REG_SZ, RegistryBytes(u"C:\\launcher-e2e\\"));
+      const LauncherRun run = RunLauncher(L"", SW_SHOWNORMAL, Scratch, program);
+      EXPECT_TRUE(run.exitedInTime);
+      EXPECT_EQ(run.exitCode, 0u);
+      const std::string debugText = debugOutput_.TextOf(run.pid, true);
+      EXPECT_EQ(debugText.substr(0, path.expectedDebugOutput.size()), path.expectedDebugOutput) << debugText;
+      EXPECT_EQ(StartedInstaller(path.installerPresent).empty(), !path.installerPresent);
     }
   }
-  RemoveTree(Scratch);
-  DeleteFileW(rootInstaller.c_str());
-  wine_test::RemoveSettingKey(wine_test::View::SixtyFourBit);
-  CloseHandle(release);
 }
 
 }  // namespace
