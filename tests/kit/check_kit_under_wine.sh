@@ -30,6 +30,44 @@ folder="$WINEPREFIX/drive_c/Kit"
 mkdir -p "$folder"
 python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$kit" "$folder"
 
+failed=0
+# run_kit.cmd judged alone, with a stand-in for the runner (its report and exit status set by each row):
+# it exits 0 only when it read a whole report with no FAILED line from a runner that exited 0. What this
+# cannot show: the run without elevation past runas (Wine has none), so its wait for the runner
+# (tasklist) runs only on Windows.
+cmake --build --preset "$preset" --target stand_in_runner >/dev/null
+stand_in="$WINEPREFIX/drive_c/StandIn"
+mkdir -p "$stand_in"
+cp "build/$preset/bin/stand_in_runner.exe" "$stand_in/LauncherChecks.exe"
+cp "$folder/run_kit.cmd" "$stand_in/"
+printf 'LauncherChecks, a stand-in\r\nok: a check\r\nskipped: another check: not here\r\n1 passed, 0 failed\r\n' >"$stand_in/clean.txt"
+printf 'LauncherChecks, a stand-in\r\nok: a check\r\nFAILED: another check: 2, expected 1\r\n1 passed, 1 failed\r\n' >"$stand_in/failed.txt"
+# name | report (a file in StandIn, or none) | runner's exit status | run_kit.cmd's third argument |
+# GITHUB_ACTIONS | run_kit.cmd's exit status | a line its output must hold
+while IFS='|' read -r name report status mode actions want_status want_line; do
+  rm -rf "$stand_in/reports"
+  set +e
+  STAND_IN_REPORT=${report:+"C:\\StandIn\\$report"} STAND_IN_STATUS=$status GITHUB_ACTIONS=$actions \
+    "$loader" cmd /c 'C:\StandIn\run_kit.cmd' 'C:\StandIn' 'C:\StandIn\reports' $mode </dev/null >"$work/run_kit.out" 2>&1
+  got=$?
+  set -e
+  out=$(tr -d '\r' <"$work/run_kit.out")
+  if [ "$got" = "$want_status" ] && grep -qxF -- "$want_line" <<<"$out"; then
+    echo "ok: run_kit.cmd: $name"
+  else
+    printf '%s\n' "FAILED: run_kit.cmd: $name: exit status $got (want $want_status), output must hold the line: $want_line" "$out"
+    failed=1
+  fi
+done <<'EOF_RUN_KIT'
+a clean report|clean.txt|0|||0|report: C:\StandIn\reports\LauncherChecks-STANDIN-20000101-000000.txt
+a report with a FAILED line|failed.txt|0|||1|the report has FAILED lines
+no report|||||1|FAILED: LauncherChecks.exe wrote no report; its exit status was 0
+a clean report, and the runner's exit status 3|clean.txt|3|||1|LauncherChecks.exe exited 3
+without elevation, where there is no runas|clean.txt|0|unelevated||1|FAILED: the run without elevation could not be made: runas /trustlevel:0x20000 failed or is missing here (errorlevel 9009)
+on GitHub Actions, a skipped check is a warning on the run's page|clean.txt|0||true|0|::warning title=LauncherChecks elevated::skipped: another check: not here
+EOF_RUN_KIT
+rm -rf "$stand_in"
+
 key='HKLM\Software\Vantorq Technologies\SnDriverInstaller'
 setting() {  # what reg query prints of each view, "not found" too
   for view in /reg:32 /reg:64; do { "$loader" reg query "$key" "$view" </dev/null 2>&1 || true; } | tr -d '\r'; done
@@ -41,7 +79,6 @@ contents() {  # files, and registry keys (Wine writes its registry files once th
   } | sort)
 }
 
-failed=0
 # A vendor's own setting in the views named, with another value beside it in the key; none in the others.
 for views in "/reg:32 /reg:64" "/reg:64" "/reg:32"; do
   echo "== a vendor's setting in $views"

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The GitHub Actions workflow, checked where no runner is: valid against the Actions schema (npm's
-@action-validator/cli, offline), and its Linux job running exactly the README's two commands, after only
-what the README says a newcomer installs first. Each row is a copy of the workflow, as committed or
+@action-validator/cli, offline); its Linux job running exactly the README's two commands, after only
+what the README says a newcomer installs first; every action pinned to a commit of a Node 24 major; the
+Windows jobs running after a failure of Debian 13 alone, and with no step that checks nothing. Each row is a copy of the workflow, as committed or
 broken on purpose, and what the check must say of it; a check that passes a broken copy is broken.
 
 Usage: check_workflow.py SOURCE_DIRECTORY VALIDATOR WORK_DIRECTORY
@@ -24,10 +25,19 @@ def readme_commands():
     return [line.split("#")[0].strip() for line in block.splitlines() if line.startswith("    make ")]
 
 
+# The majors each action was reviewed at, all on Node 24, which GitHub's runners now require; an older
+# major may still run on Node 20.
+NODE24_MAJORS = {"actions/checkout": 7, "actions/upload-artifact": 7, "actions/download-artifact": 8}
+
+
+def job_text(text, name):
+    """A job's lines (the job ends at the next job's name)."""
+    return re.search(r"\n  %s:\n(.*?)(?=\n  [a-z][\w-]*:\n|\Z)" % name, text, re.S).group(1)
+
+
 def linux_job_runs(text):
-    """The run: lines of the Linux job's steps, in order (the job ends at the next job's name)."""
-    job = re.search(r"\n  linux:\n(.*?)(?=\n  [a-z][\w-]*:\n|\Z)", text, re.S).group(1)
-    return [m.group(1).strip() for m in re.finditer(r"^\s+(?:- )?run: (.*)$", job, re.M)]
+    """The run: lines of the Linux job's steps, in order."""
+    return [m.group(1).strip() for m in re.finditer(r"^\s+(?:- )?run: (.*)$", job_text(text, "linux"), re.M)]
 
 
 def problems(text):
@@ -47,6 +57,16 @@ def problems(text):
     installs = [run for run in before if "apt-get install" in run]
     if installs != ["apt-get update && apt-get install -y make git"] or "`apt-get install make git`" not in readme:
         found.append(f"before the README's commands the Linux job installs {installs}, not what the README names")
+    for action, ref, version in re.findall(r"uses: ([\w.-]+/[\w.-]+)@(\S+)(?: +# +v(\S+))?", text):
+        if not re.fullmatch(r"[0-9a-f]{40}", ref) or not version:
+            found.append(f"{action} is not pinned to a full commit with its version in a comment: @{ref}")
+        elif int(version.split(".")[0]) < NODE24_MAJORS.get(action, 0):
+            found.append(f"{action} v{version} is older than v{NODE24_MAJORS[action]}, the major on Node 24 reviewed here")
+    windows = job_text(text, "windows")
+    if "needs:" in windows and not re.search(r"^    if: \$\{\{ !cancelled\(\) \}\}$|^    if: always\(\)$", windows, re.M):
+        found.append("a failure of either Debian job skips the Windows jobs")
+    if "unelevated" in windows:
+        found.append("a hosted runner, whose UAC is off, runs the kit 'without elevation', a run that checks nothing more")
     steps = "\n".join(line for line in text.splitlines() if not line.lstrip().startswith("#"))
     for name in ("debian: [\"12\", \"13\"]", "windows-2022", "windows-2025", "windows-11-arm",
                  "name: check-kit", "reports-${{ matrix.image }}"):
@@ -65,7 +85,14 @@ rows = [
      committed.replace("run: make demo\n", "run: TMP\n").replace("run: make test\n", "run: make demo\n")
      .replace("run: TMP\n", "run: make test\n"), True),
     ("more installed before them", committed.replace("install -y make git", "install -y make git libgtest-dev"), True),
-    ("no ARM64 runner", committed.replace(", windows-11-arm]", "]"), True),
+    ("no ARM64 runner", committed.replace(', "windows-11-arm"]', "]"), True),
+    ("an action pinned by its tag", re.sub(r"actions/checkout@\S+ # v\S+", "actions/checkout@v7", committed), True),
+    ("an action at a Node 20 major", re.sub(r"actions/upload-artifact@\S+ # v\S+",
+                                             "actions/upload-artifact@ea165f8d65b6e75b540449e92b4886f43607fa02 # v4.6.2", committed), True),
+    ("Windows jobs that a failure of either Debian job skips", committed.replace("    if: ${{ !cancelled() }}\n", ""), True),
+    ("a run 'without elevation' on a hosted runner",
+     committed.replace('run: call "%RUNNER_TEMP%\\kit\\run_kit.cmd" "%RUNNER_TEMP%\\kit" "%RUNNER_TEMP%\\reports"\n',
+                       'run: call "%RUNNER_TEMP%\\kit\\run_kit.cmd" "%RUNNER_TEMP%\\kit" "%RUNNER_TEMP%\\reports" unelevated\n'), True),
 ]
 failed = 0
 for name, text, broken in rows:
