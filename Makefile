@@ -10,7 +10,7 @@
 #             - whether FILE is this commit's launcher, its signature and timestamp intact and trusted
 #               (exit 0 only then); offline
 # make lock [DEBIAN=release]
-#             - release-toolchain.lock anew: the versions the mirror has now of the release toolchain,
+#             - release/toolchain.lock anew: the versions the mirror has now of the release toolchain,
 #               which make sign and make verify build in (MIRROR=... for another archive)
 # make kit   - build/kit/LauncherChecks.zip: the shipped Launcher.exe, the test programs and a runner
 #               that checks them and the platform facts on a real Windows machine (reproducible)
@@ -52,16 +52,16 @@ fuzz: deps
 	@scripts/fuzz.sh
 
 sign: deps
-	@scripts/sign-release.sh
+	@release/sign-release.sh
 
 verify: deps
-	@scripts/verify-release.sh "$(FILE)" "$(CAFILE)" "$(TSA_CAFILE)" "$(CRLFILE)"
+	@release/verify-release.sh "$(FILE)" "$(CAFILE)" "$(TSA_CAFILE)" "$(CRLFILE)"
 
 kit: build
-	@scripts/make-kit.sh
+	@kit/make-kit.sh
 
 lock:
-	@scripts/lock-toolchain.sh $(DEBIAN)
+	@release/lock-toolchain.sh $(DEBIAN)
 
 fresh:
 	@MID_SYNC="$(MID_SYNC)" scripts/fresh-machine.sh "$(DEBIAN)"

@@ -14,7 +14,7 @@ build() {
   git -C "$1" checkout -q "$commit"
   cmake --preset win32 -S "$1" >/dev/null
   cmake --build "$1/build/win32" --target Launcher >/dev/null
-  "$1/scripts/make-kit.sh" >/dev/null
+  "$1/kit/make-kit.sh" >/dev/null
 }
 
 first="$work/a"

@@ -19,7 +19,7 @@ cd "$source"
 # there are two registry views; winemenubuilder off, or it writes under $HOME.
 . scripts/wine-target.sh "$work/prefix" "checking the kit made from"
 export WINEARCH=win64 WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
-scripts/make-kit.sh "$preset" >"$work/make-kit.log" 2>&1 || { cat "$work/make-kit.log"; exit 1; }
+kit/make-kit.sh "$preset" >"$work/make-kit.log" 2>&1 || { cat "$work/make-kit.log"; exit 1; }
 kit=$source/$(sed -n 's/^kit: *//p' "$work/make-kit.log")
 echo "the kit made from the $preset build: $kit"
 rm -rf "$WINEPREFIX"

@@ -251,7 +251,7 @@ EOF_SIGN
   # name | file | CAFILE | TSA_CAFILE | CRLFILE | expected exit status | text the output must hold
   while IFS='|' read -r name file cafile tsa_cafile crlfile status expected; do
     set +e
-    (cd "$src" && scripts/verify-release.sh "$work/$file" "${cafile:+$work/$cafile}" "${tsa_cafile:+$work/$tsa_cafile}" \
+    (cd "$src" && release/verify-release.sh "$work/$file" "${cafile:+$work/$cafile}" "${tsa_cafile:+$work/$tsa_cafile}" \
       "${crlfile:+$work/$crlfile}") >out.log 2>&1
     got=$?
     set -e
@@ -314,7 +314,7 @@ set +e
 PATH=$work/wrapped:$PATH make -s -C "$src" build >wrapped-build.log 2>&1
 PATH=$work/wrapped:$PATH make -s -C "$src" sign CERT="$work/chain.pem" KEY="$work/vendor.key" PASS_FILE="$work/vendor.pass" >sign.log 2>&1
 status=$?
-(cd "$src" && PATH=$work/wrapped:$PATH scripts/verify-release.sh "$release" "$work/ca.pem" "" "") >out.log 2>&1
+(cd "$src" && PATH=$work/wrapped:$PATH release/verify-release.sh "$release" "$work/ca.pem" "" "") >out.log 2>&1
 verified=$?
 set -e
 wrapped_sha=$(sha256sum "$src/build/win32/bin/Launcher.exe" 2>/dev/null | cut -d' ' -f1)
@@ -326,9 +326,9 @@ else
     "wrapped host build $wrapped_sha, locked $locked_sha; make sign $status, verify $verified" "$(tail -n 3 sign.log)" "$(sed 's/^/| /' out.log)"
 fi
 # A lock naming a version the mirror does not have: no environment, and so no verdict on the bytes.
-sed 's/^cmake .*/cmake 0.0-0/' "$src/release-toolchain.lock" >missing.lock
+sed 's/^cmake .*/cmake 0.0-0/' "$src/release/toolchain.lock" >missing.lock
 set +e
-(cd "$src" && LOCK=$work/missing.lock scripts/verify-release.sh "$work/signed.exe" "" "" "") >out.log 2>&1
+(cd "$src" && LOCK=$work/missing.lock release/verify-release.sh "$work/signed.exe" "" "" "") >out.log 2>&1
 got=$?
 set -e
 if [ "$got" = 1 ] && grep -q '^REJECTED: not verified: cannot make the locked build environment: .* does not have cmake 0.0-0 .*MIRROR=' out.log &&
@@ -344,7 +344,7 @@ URIs: http://deb.debian.org/debian
 Suites: bookworm bookworm-updates
 Components: main" >no-security.sources
 set +e
-(cd "$src" && APT_SOURCES=$work/no-security.sources LOCK=$work/missing.lock scripts/verify-release.sh "$work/signed.exe" "" "" "") >out.log 2>&1
+(cd "$src" && APT_SOURCES=$work/no-security.sources LOCK=$work/missing.lock release/verify-release.sh "$work/signed.exe" "" "" "") >out.log 2>&1
 got=$?
 set -e
 if [ "$got" = 1 ] && grep -q '^REJECTED: not verified: cannot make the locked build environment: .* does not have cmake 0.0-0' out.log; then

@@ -37,9 +37,9 @@ for program in LauncherChecks wine_registry_test wine_file_probe_test wine_code_
 done
 # In a folder of their own, as in the build: no other program meets the planted DLL.
 cp "$tree/dll-planting/wine_dll_search_test.exe" "$tree/dll-planting/dwmapi.dll" "$stage/dll-planting/"
-sed "s/@COMMIT@/$(git rev-parse HEAD)/" tests/kit/README.txt | sed 's/$/\r/' >"$stage/README.txt"
+sed "s/@COMMIT@/$(git rev-parse HEAD)/" kit/README.txt | sed 's/$/\r/' >"$stage/README.txt"
 # What a CI job on a Windows runner runs (cmd reads its labels reliably only with CRLF line ends).
-sed 's/$/\r/' tests/kit/run_kit.cmd >"$stage/run_kit.cmd"
+sed 's/$/\r/' kit/run_kit.cmd >"$stage/run_kit.cmd"
 
 python3 - "$stage" "$zip" <<'PY'
 import os, sys, zipfile

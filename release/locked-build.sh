@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds a commit's Launcher.exe with the release toolchain that release-toolchain.lock names, in a
+# Builds a commit's Launcher.exe with the release toolchain that release/toolchain.lock names, in a
 # minimal root of its Debian release with exactly those versions, never with the host's compiler: the
 # bytes of a release (make sign) and of the reference a release is compared against (make verify).
 #
@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 commit=$(git rev-parse --verify "$1^{commit}")
 out=$2
-lock=${LOCK:-release-toolchain.lock}
+lock=${LOCK:-release/toolchain.lock}
 cannot() { echo "cannot make the locked build environment: $*"; exit 1; }
 [ -f "$lock" ] || cannot "no lock file $lock"
 release=$(awk '$1 == "release" { print $2 }' "$lock")

@@ -83,7 +83,7 @@ fi
 
 commit=$(git rev-parse HEAD)
 built=build/locked/$commit
-if ! scripts/locked-build.sh "$commit" "$built" >"$work/environment"; then
+if ! release/locked-build.sh "$commit" "$built" >"$work/environment"; then
   echo "sign: $(tail -n 1 "$work/environment")" >&2
   exit 1
 fi
@@ -102,7 +102,7 @@ failed() {
 if [ -n "${TIMESTAMP_URL:-}" ]; then
   # Asked for a timestamp, the release has one, or there is no release.
   "$osslsigncode" extract-signature -in "$work/Launcher.exe" -out "$work/signature" >>"$work/log" 2>&1 &&
-    python3 scripts/authenticode_signature.py "$work/signature" "$work" >"$work/kind" 2>>"$work/log" &&
+    /usr/bin/python3 release/authenticode_signature.py "$work/signature" "$work" >"$work/kind" 2>>"$work/log" &&
     grep -qx "timestamp: rfc3161" "$work/kind" ||
     failed "the signed file carries no timestamp from $TIMESTAMP_URL"
 fi

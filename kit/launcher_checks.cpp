@@ -16,8 +16,8 @@
 
 #include "launcher/install_directory.h"
 #include "platform/win32_api.h"
-#include "tests/kit/file_contents.h"
-#include "tests/kit/setting_backup.h"
+#include "kit/file_contents.h"
+#include "kit/setting_backup.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "tests/kit/setting_backup.h"
+#include "kit/setting_backup.h"
 
 #include <cstring>
 #include <fstream>
 
 #include "launcher/install_directory.h"
 #include "platform/win32_api.h"
-#include "tests/kit/file_contents.h"
+#include "kit/file_contents.h"
 
 namespace {
 

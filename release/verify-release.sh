@@ -40,7 +40,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # The reference: this commit built in a clean clone with the locked release toolchain, never the host's
 # (one build per commit and lock, kept: the build is reproducible). Without it nothing can be compared.
-if ! scripts/locked-build.sh "$commit" "build/locked/$commit" >"$work/environment"; then
+if ! release/locked-build.sh "$commit" "build/locked/$commit" >"$work/environment"; then
   echo "REJECTED: not verified: $(tail -n 1 "$work/environment")"
   exit 1
 fi
@@ -76,7 +76,7 @@ if "$osslsigncode" extract-signature -in "$file" -out "$work/extracted" >/dev/nu
   subject=unknown
   kind=unreadable
   timestamp_intact=no
-  if python3 scripts/authenticode_signature.py "$work/extracted" "$parts" >"$work/kind" 2>"$work/parts.log"; then
+  if /usr/bin/python3 release/authenticode_signature.py "$work/extracted" "$parts" >"$work/kind" 2>"$work/parts.log"; then
     kind=$(sed -n 's/^timestamp: //p' "$work/kind")
   else
     failures+=("broken signature: it cannot be read ($(cat "$work/parts.log"))")

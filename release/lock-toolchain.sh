@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# make lock [DEBIAN=release]: writes release-toolchain.lock anew with the versions the mirror now has of
+# make lock [DEBIAN=release]: writes release/toolchain.lock anew with the versions the mirror now has of
 # the packages it names, for its release or for DEBIAN (to move the lock to a newer Debian). What it
 # writes is a change like any other: review it and commit it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-lock=release-toolchain.lock
+lock=release/toolchain.lock
 release=${1:-$(awk '$1 == "release" { print $2 }' "$lock")}
 packages=$(awk '!/^#/ && NF == 2 && $1 != "release" { print $1 }' "$lock")
 . scripts/debian-root.sh
