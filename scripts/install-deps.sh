@@ -26,6 +26,8 @@ need_pkgs=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 locales
   python3-pefile hyperfine clang "$clang_runtime" osslsigncode openssl
+  # make verify takes the signature apart with asn1crypto's CMS and RFC 3161 structures.
+  python3-asn1crypto
   # The example installers, built as a vendor builds them.
   nsis wixl
   # Signing on a PKCS#11 token (SoftHSM2 stands in for one in the tests); libcurl for Debian 12's own
