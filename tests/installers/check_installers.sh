@@ -58,6 +58,7 @@ setting() {  # view
 installed='C:\Program Files (x86)\Vantorq\SnDriver\'
 passed=0
 failed=0
+skipped=0
 # name | install command | uninstall command | view the setting must be in | debugger line (Wine quotes it)
 # An empty debugger line: the installer must be started, from its own directory.
 while IFS='|' read -r name install uninstall view line; do
@@ -67,6 +68,15 @@ while IFS='|' read -r name install uninstall view line; do
   problems=()
   contents >"$work/before"
   eval "$install" </dev/null >"$work/install.log" 2>&1 || problems+=("install failed: $(tail -n 3 "$work/install.log")")
+  # Debian 13's 32-bit Wine loader is a position-independent executable, and qemu 10's user mode puts it
+  # at exactly 0x400000 (a kernel running 32-bit programs natively adds a random offset): the fixed base
+  # of an NSIS installer, which Wine then cannot map (STATUS_CONFLICTING_ADDRESSES). Nothing a test can
+  # do moves either, so the row says so rather than pass or fail.
+  if [ -n "$wine32_emulated" ] && grep -q 'status c0000018' "$work/install.log"; then
+    skipped=$((skipped + 1))
+    echo "SKIP: $name: under $("$wine32_emulated" --version | head -n 1), Wine's 32-bit loader occupies 0x400000, the installer's fixed base: $(grep -m1 'c0000018' "$work/install.log")"
+    continue
+  fi
   other=/reg:64
   [ "$view" = /reg:32 ] || other=/reg:32
   [ "$(setting "$view")" = "$installed" ] || problems+=("setting in $view: '$(setting "$view")', expected '$installed'")
@@ -100,6 +110,11 @@ while IFS='|' read -r name install uninstall view line; do
   fi
 
   eval "$uninstall" </dev/null >"$work/uninstall.log" 2>&1 || problems+=("uninstall failed: $(tail -n 3 "$work/uninstall.log")")
+  if [ -n "$wine32_emulated" ] && grep -q 'c0000018' "$work/uninstall.log"; then
+    skipped=$((skipped + 1))
+    echo "SKIP: $name: under $("$wine32_emulated" --version | head -n 1), Wine's 32-bit loader occupies 0x400000, the uninstaller's fixed base: $(grep -m1 'c0000018' "$work/uninstall.log")"
+    continue
+  fi
   # The NSIS uninstaller copies itself to Temp and returns at once: wait for everything to end, which
   # also writes the registry to disk.
   /usr/lib/wine/wineserver -w
@@ -122,5 +137,5 @@ MSI, 32-bit component|"$wine64" msiexec /i "$stage_win\\SnDriver.msi" /qn|"$wine
 MSI for x64 with a 64-bit component: nothing starts, the line names the 64-bit view|"$wine64" msiexec /i "$stage_win\\SnDriver-x64.msi" /qn|"$wine64" msiexec /x "$stage_win\\SnDriver-x64.msi" /qn|/reg:64|Launcher: nothing started: no InstallDirectory under HKLM\\\\Software\\\\Vantorq Technologies\\\\SnDriverInstaller (32-bit view); the 64-bit view holds one, as a 64-bit installer writes it: C:\\\\Program Files (x86)\\\\Vantorq\\\\SnDriver\\\\\\n
 EOF_CASES
 rm -rf "$work/prefix"
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" = 0 ]

@@ -6,10 +6,12 @@
 # (machine-wide: such tests run alone). That is slow, about a minute per 32-bit process.
 #
 # ensure_wine32: returns 0 when 32-bit Wine runs (natively, or now emulated, unregistered again when the
-# script exits); otherwise prints a SKIP line and exits the script with 77.
+# script exits, and then wine32_emulated names the qemu); otherwise prints a SKIP line and exits the
+# script with 77.
 # The entry is the sourcing script's own (named by its PID): two such scripts, in two Debian roots on one
 # machine, may run at once, and neither may remove the other's. The newest entry matches first; all of
 # them name a qemu that runs the same loader.
+wine32_emulated=""
 ensure_wine32() {
   binfmt=/proc/sys/fs/binfmt_misc
   entry=$binfmt/launcher-test-i386-$$
@@ -25,5 +27,6 @@ ensure_wine32() {
   printf '%s' ":${entry##*/}:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$qemu:F" \
     >"$binfmt/register"
   trap 'echo -1 > "$entry"' EXIT
-  echo "32-bit Wine runs under qemu-i386 user emulation"
+  wine32_emulated=$qemu
+  echo "32-bit Wine runs under qemu-i386 user emulation ($("$qemu" --version | head -n 1))"
 }
