@@ -9,15 +9,15 @@
 # Run:    apt-install.sh [--update-only] PACKAGE...
 # Source: apt_update, apt_install PACKAGE..., apt_install_updated PACKAGE... (after an apt_update), and
 #         the parsers below, which the tests feed apt's lines
-# Messages start with "$apt_who:" (default: the caller's name). Exit status: 0 done; 1 apt failed, the
+# Messages start with "$apt_who:" (the caller sets it; default apt-install). Exit status: 0 done; 1 apt failed, the
 # cause said on the last line.
 
 apt_who=${apt_who:-apt-install}
 apt_retry_pause=${APT_RETRY_PAUSE:-15}
-apt_unreadable=""  # what apt_update could not read: "suite what reason" a line
+apt_unreadable=""  # what apt_update could not read: "suite|what|reason" a line
 
 # apt_unreadable_indexes: apt's output on standard input; prints each index it could not fetch, as
-# "suite what reason" ("bookworm-security i386 index|Release file|<file>", then apt's reason).
+# "suite|what|reason" (what: "i386 index", "Release file" or the file's path; reason: apt's words).
 apt_unreadable_indexes() {
   sed -n 's/^[EW]: Failed to fetch [a-z+]*:\/\/[^ ]*\/dists\/\([^ ]*\)  *\(.*\)$/\1 \2/p' | while read -r path reason; do
     local suite=${path%%/*} file=${path#*/} what
@@ -35,7 +35,7 @@ apt_describe_unreadable() {
   local suite=${1%%|*} rest=${1#*|}
   local what=${rest%%|*} reason=${rest#*|}
   case "$reason" in
-    *"unexpected size"* | *"Hash Sum mismatch"* | *"Hashes of expected file"*)
+    *"unexpected size"* | *"Hash Sum mismatch"*)
       echo "the mirror's $suite $what does not match its Release file (mirror sync in progress?)" ;;
     *) echo "the mirror's $suite $what could not be read ($reason)" ;;
   esac
@@ -63,7 +63,8 @@ apt_update() {
     [ "$attempt" = 2 ] || sleep "$apt_retry_pause"
   done
   apt_unreadable=$(apt_unreadable_indexes <"$log")
-  if [ -z "$apt_unreadable" ] || grep '^E:' "$log" | grep -v -q -E '^E: (Failed to fetch|Some index files failed to download)'; then
+  if [ -z "$apt_unreadable" ] ||
+     awk '/^E: / && !/^E: (Failed to fetch|Some index files failed to download)/ { other = 1 } END { exit !other }' "$log"; then
     cat "$log" >&2
     echo "$apt_who: apt-get update failed: $({ grep '^E:' "$log" || tail -n 1 "$log"; } | tail -n 1)" >&2
     rm -f "$log"
