@@ -5,9 +5,9 @@ root_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # Sets mirror and security: the Debian archive and its security archive, as apt's sources here name
 # them (deb822 or one-line), unless MIRROR names another archive, such as a snapshot that still serves
-# old versions. Sources that name no security archive (a local mirror, some minimal installs) give the root Debian's
-# own, and security_origin says so. APT_SOURCES names other source files to read (the tests' own).
-# Callers run under set -e and pipefail: a grep that finds nothing must not end them.
+# old versions. Sources that name no security archive (a local mirror, some minimal installs) give the
+# root Debian's own, and security_origin says so. APT_SOURCES names other source files to read (the
+# tests' own). Callers run under set -e and pipefail: a grep that finds nothing must not end them.
 uris=$(sed -n -e 's/^URIs: *//p' -e 's/^deb \(\[[^]]*\] \)\{0,1\}\([^ ]*\) .*/\2/p' \
   ${APT_SOURCES:-/etc/apt/sources.list.d/*.sources /etc/apt/sources.list} 2>/dev/null || true)
 mirror=${MIRROR:-$(echo "$uris" | { grep -v -- '-security' || true; } | head -n 1)}

@@ -56,7 +56,8 @@ for step in "prerequisites|apt_who=fresh scripts/apt-install.sh make git" "make-
   result=$?
   set -e
   # What the project's apt helper said of the mirror, wherever in the log it stands, then the log's end.
-  { grep -E "^[a-z-]+: (the mirror's|apt cannot resolve|apt could not)" "$log" || true; tail -n 3 "$log"; } | sed 's/^/  | /'
+  { grep -E "^[a-z-]+: (the mirror's|apt cannot resolve|apt could not)" "$log" || true; tail -n 3 "$log"; } |
+    awk '!seen[$0]++ { print "  | " $0 }'
   echo "fresh: $command: exit status $result in $(($(date +%s) - start)) s (log: $log)"
   [ "$result" = 0 ] || { status=1; [ "${step%%|*}" = prerequisites ] && break; }
 done
