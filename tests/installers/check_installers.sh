@@ -59,6 +59,14 @@ installed='C:\Program Files (x86)\Vantorq\SnDriver\'
 passed=0
 failed=0
 skipped=0
+# skip_row NAME WHAT LOG: a row whose 32-bit program Wine could not map under emulation (see below),
+# once the prefix's processes have ended, so that the next row can remove the prefix.
+skip_row() {
+  skipped=$((skipped + 1))
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  /usr/lib/wine/wineserver -w
+  echo "SKIP: $1: under $("$wine32_emulated" --version | head -n 1), Wine's 32-bit loader occupies 0x400000, the $2's fixed base: $(grep -m1 'c0000018' "$3")"
+}
 # name | install command | uninstall command | view the setting must be in | debugger line (Wine quotes it)
 # An empty debugger line: the installer must be started, from its own directory.
 while IFS='|' read -r name install uninstall view line; do
@@ -73,8 +81,7 @@ while IFS='|' read -r name install uninstall view line; do
   # of an NSIS installer, which Wine then cannot map (STATUS_CONFLICTING_ADDRESSES). Nothing a test can
   # do moves either, so the row says so rather than pass or fail.
   if [ -n "$wine32_emulated" ] && grep -q 'status c0000018' "$work/install.log"; then
-    skipped=$((skipped + 1))
-    echo "SKIP: $name: under $("$wine32_emulated" --version | head -n 1), Wine's 32-bit loader occupies 0x400000, the installer's fixed base: $(grep -m1 'c0000018' "$work/install.log")"
+    skip_row "$name" installer "$work/install.log"
     continue
   fi
   other=/reg:64
@@ -111,8 +118,7 @@ while IFS='|' read -r name install uninstall view line; do
 
   eval "$uninstall" </dev/null >"$work/uninstall.log" 2>&1 || problems+=("uninstall failed: $(tail -n 3 "$work/uninstall.log")")
   if [ -n "$wine32_emulated" ] && grep -q 'c0000018' "$work/uninstall.log"; then
-    skipped=$((skipped + 1))
-    echo "SKIP: $name: under $("$wine32_emulated" --version | head -n 1), Wine's 32-bit loader occupies 0x400000, the uninstaller's fixed base: $(grep -m1 'c0000018' "$work/uninstall.log")"
+    skip_row "$name" uninstaller "$work/uninstall.log"
     continue
   fi
   # The NSIS uninstaller copies itself to Temp and returns at once: wait for everything to end, which
