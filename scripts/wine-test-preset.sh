@@ -6,7 +6,10 @@
 # other kind of machine runs can be tried here.
 if [ -n "${LAUNCHER_WINE_PRESET:-}" ]; then
   echo "$LAUNCHER_WINE_PRESET"
-elif /usr/lib/wine/wine --version >/dev/null 2>&1; then
+# The loader must run without one of our own qemu entries in binfmt_misc (tests/wine32/wine32.sh): those
+# exist only where the kernel cannot run 32-bit programs, and only while another test run uses them.
+elif /usr/lib/wine/wine --version >/dev/null 2>&1 &&
+     ! ls /proc/sys/fs/binfmt_misc/launcher-test-i386-* >/dev/null 2>&1; then
   echo win32-tests
 else
   echo win64-tests
