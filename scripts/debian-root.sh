@@ -78,6 +78,8 @@ in_root() {
     root=$1 command=$2
     mount --make-rprivate / 2>/dev/null || true
     mount -t proc proc "$root/proc" && mount -t sysfs sys "$root/sys" && mount --rbind /dev "$root/dev" || exit 1
+    # The kernel'"'"'s binfmt_misc entries apply in the root too: show them there, as on the host.
+    mount -t binfmt_misc binfmt_misc "$root/proc/sys/fs/binfmt_misc" 2>/dev/null || true
     for bind in $3; do mkdir -p "$root/${bind#*:}" && mount --bind "${bind%%:*}" "$root/${bind#*:}" || exit 1; done
     exec chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb DEBIAN_FRONTEND=noninteractive \
       PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin /bin/sh -c "$command"
