@@ -59,9 +59,11 @@ installed='C:\Program Files (x86)\Vantorq\SnDriver\'
 passed=0
 failed=0
 skipped=0
-# skip_row NAME WHAT LOG: a row whose 32-bit program Wine could not map under emulation (see below),
-# once the prefix's processes have ended, so that the next row can remove the prefix.
-skip_row() {
+# unmapped NAME WHAT LOG: true, with the row counted as skipped and said so, where Wine could not map
+# the row's 32-bit program under emulation (see below); then once the prefix's processes have ended, so
+# that the next row can remove the prefix.
+unmapped() {
+  [ -n "$wine32_emulated" ] && grep -q 'status c0000018' "$3" || return 1
   skipped=$((skipped + 1))
   /usr/lib/wine/wineserver -k 2>/dev/null || true
   /usr/lib/wine/wineserver -w
@@ -80,10 +82,7 @@ while IFS='|' read -r name install uninstall view line; do
   # at exactly 0x400000 (a kernel running 32-bit programs natively adds a random offset): the fixed base
   # of an NSIS installer, which Wine then cannot map (STATUS_CONFLICTING_ADDRESSES). Nothing a test can
   # do moves either, so the row says so rather than pass or fail.
-  if [ -n "$wine32_emulated" ] && grep -q 'status c0000018' "$work/install.log"; then
-    skip_row "$name" installer "$work/install.log"
-    continue
-  fi
+  unmapped "$name" installer "$work/install.log" && continue
   other=/reg:64
   [ "$view" = /reg:32 ] || other=/reg:32
   [ "$(setting "$view")" = "$installed" ] || problems+=("setting in $view: '$(setting "$view")', expected '$installed'")
@@ -117,10 +116,7 @@ while IFS='|' read -r name install uninstall view line; do
   fi
 
   eval "$uninstall" </dev/null >"$work/uninstall.log" 2>&1 || problems+=("uninstall failed: $(tail -n 3 "$work/uninstall.log")")
-  if [ -n "$wine32_emulated" ] && grep -q 'c0000018' "$work/uninstall.log"; then
-    skip_row "$name" uninstaller "$work/uninstall.log"
-    continue
-  fi
+  unmapped "$name" uninstaller "$work/uninstall.log" && continue
   # The NSIS uninstaller copies itself to Temp and returns at once: wait for everything to end, which
   # also writes the registry to disk.
   /usr/lib/wine/wineserver -w
