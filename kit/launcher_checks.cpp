@@ -1,8 +1,15 @@
 // LauncherChecks.exe: on a vendor's real Windows machine, runs the test programs that the Wine tests run
 // and checks the platform facts the launcher's safety rests on, then writes one report beside itself:
-// LauncherChecks-<computer>-<yyyymmdd-hhmmss>.txt. Under Wine, a fact where Wine is known to differ from
-// Windows reports "known Wine difference", and fails once Wine behaves as Windows does (as todo_wine
-// does), so that the list stays true. Exit status 0 only when nothing failed.
+// LauncherChecks-<computer>-<yyyymmdd-hhmmss>.txt, and its JUnit twin, ...-junit.xml. Under Wine, a fact
+// where Wine is known to differ from Windows reports "known Wine difference", and fails once Wine
+// behaves as Windows does (as todo_wine does), so that the list stays true.
+//
+// Usage: LauncherChecks.exe [elevated|unelevated]. Each mode exists for some checks: elevated, the test
+// programs and the platform facts; unelevated, registry virtualization, which Windows applies only to
+// processes without elevation. Without an argument the mode is the token's. A check the mode requires
+// that the way the run was made rules out (not elevated, virtualization off) is "not proven", and fails
+// the run like a FAILED line; a check that a fixed property of the machine rules out is "skipped".
+// Exit status: 0 only when nothing failed and nothing was left unproven; 2 on a usage error.
 #include <windows.h>
 #include <shellapi.h>
 #include <wincrypt.h>
@@ -16,6 +23,7 @@
 
 #include "launcher/install_directory.h"
 #include "platform/win32_api.h"
+#include "kit/check_report.h"
 #include "kit/file_contents.h"
 #include "kit/setting_backup.h"
 
@@ -24,15 +32,10 @@ namespace {
 std::wstring Folder;  // the runner's own, where the kit was unzipped
 std::wstring Work;    // the runner's scratch folder; removed at the end
 SettingBackup Backup(L"");  // beside the runner, once Folder is known
-std::string Report;
-int Passed = 0;
-int Failed = 0;
+CheckReport* Report = nullptr;  // made in main, once the folder is known
+bool ElevatedMode = true;
 
-void Line(const std::string& text) {
-  Report += text + "\r\n";
-  std::printf("%s\n", text.c_str());
-  std::fflush(stdout);
-}
+void Line(const std::string& text) { Report->Line(text); }
 
 std::string Utf8(const std::wstring& text) {
   if (text.empty()) return {};
@@ -79,26 +82,51 @@ BOOL IsWow64() {
 }
 
 // ---- Report lines ---------------------------------------------------------------------------------
-void Ok(const std::string& name) { ++Passed; Line("ok: " + name); }
-void Fail(const std::string& name, const std::string& actual) { ++Failed; Line("FAILED: " + name + ": " + actual); }
-void Skip(const std::string& name, const std::string& why) { Line("skipped: " + name + ": " + why); }
+using Outcome = CheckReport::Outcome;
+void Ok(const std::string& name) { Report->Result(Outcome::Ok, name); }
+void Fail(const std::string& name, const std::string& actual) { Report->Result(Outcome::Failed, name, actual); }
+// Ruled out by a fixed property of this machine, or not this mode's to prove.
+void Skip(const std::string& name, const std::string& why) { Report->Result(Outcome::Skipped, name, why); }
+// Required by this mode, and ruled out by the way the run was made: fails the run.
+void NotProven(const std::string& name, const std::string& why) { Report->Result(Outcome::NotProven, name, why); }
+
+// Why Windows does not virtualize this process's registry, for a run that needed it to. Microsoft's
+// "Registry Virtualization" names the cases: UAC off, processes that are not interactive (services),
+// 64-bit processes, and programs whose manifest asks for an execution level (this runner has none).
+std::string WhyNotVirtualized() {
+  DWORD lua = 1, size = sizeof lua;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System", L"EnableLUA",
+                   RRF_RT_REG_DWORD, nullptr, &lua, &size) == ERROR_SUCCESS && lua == 0)
+    return "UAC is off (EnableLUA is 0): Windows virtualizes nothing; run it on a machine with UAC on";
+  DWORD session = 1;
+  USEROBJECTFLAGS station = {};
+  const bool visible = GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &station, sizeof station, nullptr) &&
+                       (station.dwFlags & WSF_VISIBLE);
+  if ((ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0) || !visible)
+    return "this process is not interactive (a service's session or window station): run the agent as a logged-on user";
+  if (sizeof(void*) == 8) return "this runner is a 64-bit process, which Windows never virtualizes";
+  return "Windows did not enable virtualization for this runner's token";
+}
 
 // A platform fact: what Windows does, checked. wineDiffers marks the facts Wine is known to get wrong.
 struct Fact {
   const char* name;
   bool wineDiffers;
-  std::function<std::string()> skipReason;        // empty when the fact can be checked here
+  std::function<std::string()> skipReason;        // empty when the fact can be checked here; see Check
   std::function<bool(std::string& actual)> holds;  // sets actual to what was seen
 };
 
+// skipReason begins "not proven: " where the way the run was made rules out a check its mode requires.
 void Check(const Fact& fact) {
   const std::string why = fact.skipReason ? fact.skipReason() : std::string();
+  const std::string notProven = "not proven: ";
+  if (why.rfind(notProven, 0) == 0) return NotProven(fact.name, why.substr(notProven.size()));
   if (!why.empty()) return Skip(fact.name, why);
   std::string actual;
   const bool holds = fact.holds(actual);
   if (OnWine() && fact.wineDiffers) {
     if (holds) Fail(fact.name, "Wine now behaves as Windows does; take it off the list of known differences");
-    else Line(std::string("known Wine difference: ") + fact.name + ": " + actual);
+    else Report->Result(Outcome::KnownWineDifference, fact.name, actual);
   } else if (holds) {
     Ok(fact.name);
   } else {
@@ -272,7 +300,8 @@ void RunTestPrograms() {
   for (const auto& p : programs) {
     const std::string name = std::string("test program: ") + p.name;
     if (p.changesTheSetting && !CanWriteMachineRegistry()) {
-      Skip(name, "writes HKLM: run the kit as administrator");
+      if (ElevatedMode) NotProven(name, "not elevated: it writes HKLM; run the kit as administrator");
+      else Skip(name, "writes HKLM: the elevated run checks it");
       continue;
     }
     if (p.changesTheSetting && !saved && !(saved = Backup.Save())) {
@@ -365,6 +394,9 @@ const wchar_t ProbeKey[] = L"Software\\LauncherChecks-probe";
 
 void CheckPlatformFacts() {
   const wchar_t lWithStroke = L'\u0141';
+  // The facts this mode exists for, where the way the run was made rules them out, are not proven; see
+  // Check. Under Wine the virtualization check runs in either mode: Wine virtualizes nothing, and calls
+  // every process elevated.
   const Fact facts[] = {
       // "For the code page 65001 (UTF-8) ..., dwFlags must be set to either 0 or WC_ERR_INVALID_CHARS.
       // Otherwise, the function fails with ERROR_INVALID_FLAGS." (WideCharToMultiByte)
@@ -396,7 +428,7 @@ void CheckPlatformFacts() {
          return c.bytes == "?" && c.usedDefault == TRUE;
        }},
       // Windows' ShellExecute takes the file name as it is; Wine's expands %VARIABLES% in it.
-      {"ShellExecuteA does not expand %VAR% in the file name", true, {},
+      {"ShellExecuteA does not expand environment variables in the file name", true, {},
        [&](std::string& actual) {
          const std::wstring literal = Work + L"\\%LAUNCHER_CHECKS_ELSEWHERE%";
          const std::wstring record = Work + L"\\shell-record.txt";
@@ -429,7 +461,9 @@ void CheckPlatformFacts() {
       // On 64-bit Windows, HKLM\Software as a 32-bit process sees it is HKLM\Software\WOW6432Node.
       {"a 32-bit process's HKLM\\Software is WOW6432Node", false,
        [] { return !IsWow64() ? std::string("this runner is not a 32-bit process on 64-bit Windows")
-                   : !CanWriteMachineRegistry() ? std::string("writes HKLM: run the kit as administrator") : std::string(); },
+                   : !CanWriteMachineRegistry() ? std::string(ElevatedMode ? "not proven: not elevated: it writes HKLM; run the kit as administrator"
+                                                                           : "writes HKLM: the elevated run checks it")
+                   : std::string(); },
        [&](std::string& actual) {
          std::wstring seen;
          const bool written = RegistryWrite(0, ProbeKey, L"32-bit view");
@@ -443,9 +477,10 @@ void CheckPlatformFacts() {
       // virtualized process's write to HKLM\Software lands in the user's VirtualStore, and its reads
       // come from there; once it turns virtualization off it sees the machine's registry only.
       {"a VirtualStore value overrides HKLM while virtualized, and not once virtualization is off", true,
-       // Wine virtualizes nothing, and calls every process elevated: there the check runs anyway.
-       [] { return Elevated() && !OnWine() ? std::string("elevated: Windows virtualizes only processes without elevation; run the kit once more without it")
-                   : !TokenFlag(TokenVirtualizationEnabled) && !OnWine() ? std::string("virtualization is not enabled for this runner (UAC off?)")
+       [] { return OnWine() ? std::string()
+                   : ElevatedMode ? std::string("the run without elevation checks it")
+                   : Elevated() ? std::string("not proven: elevated: Windows virtualizes only processes without elevation; run the kit without it")
+                   : !TokenFlag(TokenVirtualizationEnabled) ? "not proven: " + WhyNotVirtualized()
                    : std::string(); },
        [&](std::string& actual) {
          std::wstring before, after;
@@ -469,17 +504,47 @@ void CheckPlatformFacts() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (argc > 2 || (argc == 2 && mode != "elevated" && mode != "unelevated")) {
+    std::printf("usage: LauncherChecks.exe [elevated|unelevated]\n");
+    return 2;
+  }
+  ElevatedMode = mode.empty() ? Elevated() : mode == "elevated";
   wchar_t path[MAX_PATH * 4] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
   Folder = path;
   Folder = Folder.substr(0, Folder.find_last_of(L'\\'));
   Work = Folder + L"\\LauncherChecks-work";
   Backup = SettingBackup(Folder + L"\\LauncherChecks-saved-setting.bin");
-  CreateDirectoryW(Work.c_str(), nullptr);
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);  // no dialog may stop a check
 
+  // Held while this process lives, and gone with it however it ends (Windows closes a killed process's
+  // handles, and the last close deletes the file): run_kit.cmd waits while it is there. No sharing, so a
+  // second runner in this folder stops here instead of mixing its files with this one's.
+  const HANDLE running = CreateFileW((Folder + L"\\LauncherChecks-running.lock").c_str(), GENERIC_WRITE, 0, nullptr,
+                                     CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (running == INVALID_HANDLE_VALUE) {
+    std::printf("FAILED: another LauncherChecks.exe runs from this folder, or the folder cannot be written (error %lu)\n",
+                GetLastError());
+    return 1;
+  }
+  CreateDirectoryW(Work.c_str(), nullptr);
+
+  wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  GetComputerNameW(computer, &size);
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  wchar_t stamp[64];
+  swprintf(stamp, 64, L"%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+  // Written under a name that run_kit.cmd does not take for a report, then renamed: a report under its
+  // own name is whole, even to a reader that finds it while this process still runs.
+  CheckReport report(Folder, std::wstring(L"LauncherChecks-") + computer + L"-" + stamp);
+  Report = &report;
+
   Header();
+  Line(std::string("mode: ") + (ElevatedMode ? "elevated" : "unelevated"));
   // A run that was cut off left the setting saved: put it back before anything else.
   if (Backup.Pending()) {
     if (Backup.Restore()) Line("restored the setting saved by an earlier run that did not finish");
@@ -488,25 +553,12 @@ int main() {
   RunTestPrograms();
   CheckPlatformFacts();  // last: the virtualization check turns virtualization off for this process
   RemoveDirectoryW(Work.c_str());
-  Line(std::to_string(Passed) + " passed, " + std::to_string(Failed) + " failed");
 
-  wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
-  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-  GetComputerNameW(computer, &size);
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  wchar_t name[64];
-  swprintf(name, 64, L"%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
-  const std::wstring reportPath = Folder + L"\\LauncherChecks-" + computer + L"-" + name + L".txt";
-  // Written under a name that run_kit.cmd does not look for, then renamed: a report under its own name
-  // is whole, even to a reader that finds it while this process still runs.
-  const std::wstring partialPath = Folder + L"\\LauncherChecks-report.partial";
-  const bool written = static_cast<bool>(std::ofstream(partialPath.c_str(), std::ios::binary) << Report);
-  if (!written || !MoveFileExW(partialPath.c_str(), reportPath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    std::printf("FAILED: cannot write the report %s (error %lu)\n", Utf8(reportPath).c_str(), GetLastError());
-    DeleteFileW(partialPath.c_str());
+  DWORD error = 0;
+  if (!report.Finish(std::string("LauncherChecks ") + (ElevatedMode ? "elevated" : "unelevated"), error)) {
+    std::printf("FAILED: cannot write the report %s (error %lu)\n", Utf8(report.ReportPath()).c_str(), error);
     return 1;
   }
-  std::printf("report: %s\n", Utf8(reportPath).c_str());
-  return Failed == 0 ? 0 : 1;
+  std::printf("report: %s\n", Utf8(report.ReportPath()).c_str());
+  return report.Failed() == 0 ? 0 : 1;
 }

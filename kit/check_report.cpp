@@ -1,0 +1,103 @@
+#include "kit/check_report.h"
+
+#include <cstdio>
+
+namespace {
+
+bool WriteAll(HANDLE file, const std::string& bytes) {
+  DWORD written = 0;
+  return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
+}
+
+std::string Xml(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\r': break;
+      case '\n': out += "&#10;"; break;
+      default:  // other control characters are not allowed in XML 1.0
+        if (static_cast<unsigned char>(c) >= 0x20 || c == '\t') out += c;
+    }
+  }
+  return out;
+}
+
+// Written, flushed and closed: false, with the error, when any of it fails (a full disk shows at the
+// flush or the close).
+bool WriteFileWhole(const std::wstring& path, const std::string& bytes, DWORD& error) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return error = GetLastError(), false;
+  const bool written = WriteAll(file, bytes) && FlushFileBuffers(file);
+  if (!written) error = GetLastError();
+  if (!CloseHandle(file) && written) return error = GetLastError(), false;
+  return written;
+}
+
+}  // namespace
+
+CheckReport::CheckReport(const std::wstring& folder, const std::wstring& baseName)
+    : partialPath_(folder + L"\\LauncherChecks-report.partial"),
+      reportPath_(folder + L"\\" + baseName + L".txt"),
+      junitPath_(folder + L"\\" + baseName + L"-junit.xml") {
+  file_ = CreateFileW(partialPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+}
+
+CheckReport::~CheckReport() {
+  if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+}
+
+void CheckReport::Line(const std::string& text) {
+  std::printf("%s\n", text.c_str());
+  std::fflush(stdout);
+  if (file_ == INVALID_HANDLE_VALUE) return;
+  if (!WriteAll(file_, text + "\r\n") || !FlushFileBuffers(file_)) writeFailed_ = true;
+}
+
+void CheckReport::Result(Outcome outcome, const std::string& name, const std::string& detail) {
+  static const char* const Prefix[] = {"ok: ", "FAILED: ", "not proven: ", "skipped: ", "known Wine difference: "};
+  checks_.push_back({outcome, name, detail});
+  if (outcome == Outcome::Ok) ++passed_;
+  if (outcome == Outcome::Failed || outcome == Outcome::NotProven) ++failed_;
+  Line(Prefix[static_cast<int>(outcome)] + name + (detail.empty() ? "" : ": " + detail));
+}
+
+bool CheckReport::Finish(const std::string& suiteName, DWORD& error) {
+  error = 0;
+  Line(std::to_string(passed_) + " passed, " + std::to_string(failed_) + " failed");
+  int skipped = 0;
+  std::string cases;
+  for (const Check& check : checks_) {
+    cases += "    <testcase classname=\"LauncherChecks\" name=\"" + Xml(check.name) + "\"";
+    switch (check.outcome) {
+      case Outcome::Ok: cases += "/>\n"; continue;
+      case Outcome::Failed: cases += "><failure message=\"" + Xml(check.detail) + "\"/>"; break;
+      case Outcome::NotProven: cases += "><failure type=\"not proven\" message=\"" + Xml(check.detail) + "\"/>"; break;
+      case Outcome::Skipped: cases += "><skipped message=\"" + Xml(check.detail) + "\"/>", ++skipped; break;
+      case Outcome::KnownWineDifference:
+        cases += "><skipped message=\"known Wine difference: " + Xml(check.detail) + "\"/>", ++skipped;
+        break;
+    }
+    cases += "</testcase>\n";
+  }
+  const std::string counts = "tests=\"" + std::to_string(checks_.size()) + "\" failures=\"" + std::to_string(failed_) +
+                             "\" errors=\"0\" skipped=\"" + std::to_string(skipped) + "\"";
+  const std::string junit = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites " + counts + ">\n  <testsuite name=\"" +
+                            Xml(suiteName) + "\" " + counts + ">\n" + cases + "  </testsuite>\n</testsuites>\n";
+  const std::wstring junitPartial = junitPath_ + L".partial";
+  if (!Opened() || writeFailed_) return error = Opened() ? ERROR_WRITE_FAULT : ERROR_OPEN_FAILED, false;
+  const BOOL closed = CloseHandle(file_);
+  file_ = INVALID_HANDLE_VALUE;
+  if (!closed) return error = GetLastError(), false;
+  const DWORD replace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  if (!WriteFileWhole(junitPartial, junit, error) || !MoveFileExW(junitPartial.c_str(), junitPath_.c_str(), replace)) {
+    if (error == 0) error = GetLastError();
+    DeleteFileW(junitPartial.c_str());
+    return false;
+  }
+  if (!MoveFileExW(partialPath_.c_str(), reportPath_.c_str(), replace)) return error = GetLastError(), false;
+  return true;
+}
