@@ -37,9 +37,14 @@ for program in LauncherChecks wine_registry_test wine_file_probe_test wine_code_
 done
 # In a folder of their own, as in the build: no other program meets the planted DLL.
 cp "$tree/dll-planting/wine_dll_search_test.exe" "$tree/dll-planting/dwmapi.dll" "$stage/dll-planting/"
-sed "s/@COMMIT@/$(git rev-parse HEAD)/" kit/README.txt | sed 's/$/\r/' >"$stage/README.txt"
-# What a CI job on a Windows runner runs (cmd reads its labels reliably only with CRLF line ends).
-sed 's/$/\r/' kit/run_kit.cmd >"$stage/run_kit.cmd"
+# CRLF whatever the checkout gave (.gitattributes asks for CRLF, a checkout may still differ): any CR
+# is dropped first, so that the zip is the same bytes either way.
+crlf() { sed 's/\r$//; s/$/\r/' "$@"; }
+sed "s/@COMMIT@/$(git rev-parse HEAD)/" kit/README.txt | crlf >"$stage/README.txt"
+# What a CI job on a Windows runner runs (cmd reads its labels reliably only with CRLF line ends). The
+# x86_64 twin's runner is no 32-bit process: run_kit.cmd is told, for the WOW6432Node fact.
+if [ "$preset" = win32-tests ]; then crlf kit/run_kit.cmd; else sed 's/^set "twin="$/set "twin=x86_64"/' kit/run_kit.cmd | crlf; fi \
+  >"$stage/run_kit.cmd"
 
 python3 - "$stage" "$zip" <<'PY'
 import os, sys, zipfile
