@@ -2,8 +2,11 @@
 """The GitHub Actions workflow, checked where no runner is: valid against the Actions schema (npm's
 @action-validator/cli, offline); its Linux job running exactly the README's two commands, after only
 what the README says a newcomer installs first; every action pinned to a commit of a Node 24 major; the
-Windows jobs running after a failure of Debian 13 alone, and with no step that checks nothing. Each row is a copy of the workflow, as committed or
-broken on purpose, and what the check must say of it; a check that passes a broken copy is broken.
+Windows jobs running after a failure of Debian 13 alone; each of them first saying what its machine is
+(UAC, integrity level, service), then the elevated run that decides the job, then the run without
+elevation, which may fail; a newer push cancelling the older run, and a re-run leg's reports replacing
+the first's. Each row is a copy of the workflow, as committed or broken on purpose, and what the check
+must say of it; a check that passes a broken copy is broken.
 
 Usage: check_workflow.py SOURCE_DIRECTORY VALIDATOR WORK_DIRECTORY
 """
@@ -65,8 +68,21 @@ def problems(text):
     windows = job_text(text, "windows")
     if "needs:" in windows and not re.search(r"^    if: \$\{\{ !cancelled\(\) \}\}$|^    if: always\(\)$", windows, re.M):
         found.append("a failure of either Debian job skips the Windows jobs")
-    if "unelevated" in windows:
-        found.append("a hosted runner, whose UAC is off, runs the kit 'without elevation', a run that checks nothing more")
+    steps = [re.sub(r"^\s*#.*\n", "", step, flags=re.M) for step in re.split(r"\n      - ", windows)]
+    kit_runs = [i for i, step in enumerate(steps) if re.search(r"^\s*run: .*run_kit\.cmd", step, re.M)]
+    probes = [i for i, step in enumerate(steps) if all(w in step for w in ("EnableLUA", "ConsentPromptBehaviorAdmin", "whoami /groups", "GITHUB_STEP_SUMMARY"))]
+    if not probes or not kit_runs or probes[0] > kit_runs[0]:
+        found.append("no step says what the Windows machine is (EnableLUA, ConsentPromptBehaviorAdmin, integrity level) before the kit runs")
+    elevated = [i for i in kit_runs if not re.search(r"run_kit\.cmd.* unelevated$", steps[i], re.M)]
+    unelevated = [i for i in kit_runs if i not in elevated]
+    if not elevated or any("continue-on-error" in steps[i] for i in elevated):
+        found.append("no required elevated run of the kit")
+    if not unelevated or not all(re.search(r"^\s*continue-on-error: true$", steps[i], re.M) for i in unelevated):
+        found.append("the run without elevation is missing, or can fail the job where the runner cannot virtualize")
+    if not re.search(r"^concurrency:\n  group: .*\$\{\{ github\.ref \}\}.*\n  cancel-in-progress: true$", text, re.M):
+        found.append("no concurrency group per ref that cancels the older run")
+    if not re.search(r"name: reports-\$\{\{ matrix\.image \}\}\n(?:.*\n)*?\s+overwrite: true$", windows, re.M):
+        found.append("a re-run leg's reports clash with the first's (no overwrite: true)")
     steps = "\n".join(line for line in text.splitlines() if not line.lstrip().startswith("#"))
     for name in ("debian: [\"12\", \"13\"]", "windows-2022", "windows-2025", "windows-11-arm",
                  "name: check-kit", "reports-${{ matrix.image }}"):
@@ -79,7 +95,7 @@ committed = workflow
 rows = [
     ("as committed", committed, False),
     ("a misspelt key", committed.replace("runs-on: ubuntu-24.04", "runs-onn: ubuntu-24.04"), True),
-    ("a timeout that is not a number", committed.replace("timeout-minutes: 60", "timeout-minutes: sixty"), True),
+    ("a timeout that is not a number", committed.replace("timeout-minutes: 150", "timeout-minutes: sixty"), True),
     ("another test command", committed.replace("run: make test\n", "run: make test -k\n"), True),
     ("the README's commands in another order",
      committed.replace("run: make demo\n", "run: TMP\n").replace("run: make test\n", "run: make demo\n")
@@ -89,10 +105,12 @@ rows = [
     ("an action pinned by its tag", re.sub(r"actions/checkout@\S+ # v\S+", "actions/checkout@v7", committed), True),
     ("an action at a Node 20 major", re.sub(r"actions/upload-artifact@\S+ # v\S+",
                                              "actions/upload-artifact@ea165f8d65b6e75b540449e92b4886f43607fa02 # v4.6.2", committed), True),
-    ("Windows jobs that a failure of either Debian job skips", committed.replace("    if: ${{ !cancelled() }}\n", ""), True),
-    ("a run 'without elevation' on a hosted runner",
-     committed.replace('run: call "%RUNNER_TEMP%\\kit\\run_kit.cmd" "%RUNNER_TEMP%\\kit" "%RUNNER_TEMP%\\reports"\n',
-                       'run: call "%RUNNER_TEMP%\\kit\\run_kit.cmd" "%RUNNER_TEMP%\\kit" "%RUNNER_TEMP%\\reports" unelevated\n'), True),
+    ("Windows jobs that a failure of either Debian job skips", committed.replace("\n    if: ${{ !cancelled() }}\n", "\n"), True),
+    ("no step that says what the machine is", re.sub(r"      - name: What this machine is.*?(?=      - name: Run the kit elevated)", "", committed, flags=re.S), True),
+    ("a run without elevation that fails the job", committed.replace("        continue-on-error: true\n", ""), True),
+    ("no run without elevation", re.sub(r"      - name: Run the kit without elevation.*?(?=      - if: always\(\))", "", committed, flags=re.S), True),
+    ("no concurrency group", committed.replace("  cancel-in-progress: true\n", ""), True),
+    ("reports without overwrite", committed.replace("          overwrite: true\n", ""), True),
 ]
 failed = 0
 for name, text, broken in rows:
