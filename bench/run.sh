@@ -18,7 +18,8 @@ cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" --target
 rm -rf "$out" && mkdir -p "$out"
 cp "build/$preset/bin/floor.exe" "build/$preset/bin/quick_installer.exe" "$out/"
 
-"$loader" wineboot --init >/dev/null 2>&1 || true
+. scripts/wine-prefix.sh
+new_wine_prefix "$WINEPREFIX" "$PWD/build/wine-templates"
 # One server for the whole run, so that no timed run pays for starting it.
 /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT

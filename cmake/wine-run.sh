@@ -3,10 +3,14 @@
 #
 # One prefix per locale: Wine takes the ANSI code page from LC_ALL (en_US.UTF-8 gives 1252,
 # ru_RU.UTF-8 gives 1251, ja_JP.UTF-8 gives 932), and each prefix has its own wineserver, so a change of
-# locale never meets a server started under another one. The prefix is made on first use, under a lock.
+# locale never meets a server started under another one. The prefix is made on first use, under a lock,
+# as a copy of a template whose DLL folders it shares (scripts/wine-prefix.sh).
 #
-# Usage: wine-run.sh PROGRAM.exe [ARGS...]   (LAUNCHER_WINE_ROOT: where the prefixes live)
+# Usage: wine-run.sh PROGRAM.exe [ARGS...]   (LAUNCHER_WINE_ROOT: where the prefixes live;
+#        LAUNCHER_WINE_TEMPLATES: where their templates live, default build/wine-templates)
 set -eu
+. "$(dirname "$0")/../scripts/wine-prefix.sh"
+templates=${LAUNCHER_WINE_TEMPLATES:-$(dirname "$(readlink -f "$0")")/../build/wine-templates}
 program=$1
 shift
 
@@ -34,10 +38,7 @@ export WINELOADER=$loader
 # a test's output to close.
 (
   flock 9
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    "$loader" wineboot --init </dev/null >/dev/null 2>&1 9>&- || true
-    /usr/lib/wine/wineserver -w 9>&- || true
-  fi
+  [ -f "$WINEPREFIX/system.reg" ] || new_wine_prefix "$WINEPREFIX" "$templates" 9>&-
   if /usr/lib/wine/wineserver -p30 </dev/null >/dev/null 2>&1 9>&-; then
     "$loader" cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
   fi

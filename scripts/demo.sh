@@ -10,7 +10,8 @@ cmake --build --preset "$preset" --target Launcher FakeInstaller >/dev/null
 sample=build/$preset/bin/FakeInstaller.exe
 rm -rf build/demo
 mkdir -p build/demo
-"$loader" wineboot --init >/dev/null 2>&1 || true
+. scripts/wine-prefix.sh
+new_wine_prefix "$WINEPREFIX" "$PWD/build/wine-templates"
 
 install_dir='C:\Program Files\Vantorq\SnDriver\'
 unix_dir="$WINEPREFIX/drive_c/Program Files/Vantorq/SnDriver"

@@ -20,11 +20,8 @@ ensure_wine32
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=en_US.UTF-8
 wine32=/usr/lib/wine/wine
 wine64=/usr/lib/wine/wine64
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "making the prefix (several minutes under emulation)"
-  "$wine64" wineboot --init </dev/null >/dev/null 2>&1 || true
-  /usr/lib/wine/wineserver -w
-fi
+. "$(dirname "$0")/../../scripts/wine-prefix.sh"
+new_wine_prefix "$WINEPREFIX" "$(dirname "$0")/../../build/wine-templates" "$wine64"
 /usr/lib/wine/wineserver -p600 </dev/null >/dev/null 2>&1 || true
 
 drive_c="$WINEPREFIX/drive_c"
@@ -81,5 +78,7 @@ setting /reg:32 /t REG_DWORD /d 1
 check "a setting that is not text ends the run with status 1" 1 "" "Invalid data type for 'InstallDirectory'\\n"
 
 /usr/lib/wine/wineserver -k 2>/dev/null || true
+/usr/lib/wine/wineserver -w
+rm -rf "$WINEPREFIX"  # only the template stays
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
