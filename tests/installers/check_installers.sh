@@ -17,18 +17,14 @@ work=$(readlink -f "$4")
 . "$(dirname "$0")/../wine32/wine32.sh"
 ensure_wine32
 
-# Each case gets a copy of one template prefix: ten times faster than making a prefix anew. A 64-bit
-# prefix, so that there are two registry views; winemenubuilder off, or it writes under $HOME.
+# Each case gets a copy of the template prefix (scripts/wine-prefix.sh): ten times faster than making a
+# prefix anew. A 64-bit prefix, so that there are two registry views; winemenubuilder off, or it writes
+# under $HOME.
 export WINEARCH=win64 WINEDEBUG=-all LC_ALL=en_US.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 wine32=/usr/lib/wine/wine
 wine64=/usr/lib/wine/wine64
-template=$work/template
-if [ ! -f "$template/system.reg" ]; then
-  rm -rf "$template"
-  WINEPREFIX=$template "$wine64" wineboot --init </dev/null >"$work/wineboot.log" 2>&1 || true
-  WINEPREFIX=$template /usr/lib/wine/wineserver -w
-fi
+. "$source/scripts/wine-prefix.sh"
 
 # The installers, built from the examples as a vendor builds them: the sources beside the two programs.
 stage=$work/stage
@@ -60,10 +56,15 @@ passed=0
 failed=0
 skipped=0
 # unmapped NAME WHAT LOG: true, with the row counted as skipped and said so, where Wine could not map
-# the row's 32-bit program under emulation (see below); then once the prefix's processes have ended, so
-# that the next row can remove the prefix.
+# the row's 32-bit program under emulation (see below) and nothing in the row failed before; then once
+# the prefix's processes have ended, so that the next row can remove the prefix. A row that had already
+# failed stays a failure, and says that this came after.
 unmapped() {
   [ -n "$wine32_emulated" ] && grep -q 'status c0000018' "$3" || return 1
+  if [ ${#problems[@]} -gt 0 ]; then
+    problems+=("then Wine could not map the $2 under emulation: $(grep -m1 'c0000018' "$3")")
+    return 1
+  fi
   skipped=$((skipped + 1))
   /usr/lib/wine/wineserver -k 2>/dev/null || true
   /usr/lib/wine/wineserver -w
@@ -73,16 +74,17 @@ unmapped() {
 # An empty debugger line: the installer must be started, from its own directory.
 while IFS='|' read -r name install uninstall view line; do
   export WINEPREFIX=$work/prefix
-  rm -rf "$WINEPREFIX"
-  cp -a "$template" "$WINEPREFIX"
+  new_wine_prefix "$WINEPREFIX" "$source/build/wine-templates" "$wine64"
   problems=()
   contents >"$work/before"
-  eval "$install" </dev/null >"$work/install.log" 2>&1 || problems+=("install failed: $(tail -n 3 "$work/install.log")")
+  installed_ok=yes
+  eval "$install" </dev/null >"$work/install.log" 2>&1 || installed_ok=""
   # Debian 13's 32-bit Wine loader is a position-independent executable, and qemu 10's user mode puts it
   # at exactly 0x400000 (a kernel running 32-bit programs natively adds a random offset): the fixed base
   # of an NSIS installer, which Wine then cannot map (STATUS_CONFLICTING_ADDRESSES). Nothing a test can
   # do moves either, so the row says so rather than pass or fail.
   unmapped "$name" installer "$work/install.log" && continue
+  [ -n "$installed_ok" ] || problems+=("install failed: $(tail -n 3 "$work/install.log")")
   other=/reg:64
   [ "$view" = /reg:32 ] || other=/reg:32
   [ "$(setting "$view")" = "$installed" ] || problems+=("setting in $view: '$(setting "$view")', expected '$installed'")
@@ -115,11 +117,13 @@ while IFS='|' read -r name install uninstall view line; do
     fi
   fi
 
-  eval "$uninstall" </dev/null >"$work/uninstall.log" 2>&1 || problems+=("uninstall failed: $(tail -n 3 "$work/uninstall.log")")
-  unmapped "$name" uninstaller "$work/uninstall.log" && continue
+  uninstalled_ok=yes
+  eval "$uninstall" </dev/null >"$work/uninstall.log" 2>&1 || uninstalled_ok=""
   # The NSIS uninstaller copies itself to Temp and returns at once: wait for everything to end, which
-  # also writes the registry to disk.
+  # also writes the registry to disk, and the copy's lines to the log.
   /usr/lib/wine/wineserver -w
+  unmapped "$name" uninstaller "$work/uninstall.log" && continue
+  [ -n "$uninstalled_ok" ] || problems+=("uninstall failed: $(tail -n 3 "$work/uninstall.log")")
   rm -f "$record"  # the test's own
   contents >"$work/after"
   left=$(comm -13 "$work/before" "$work/after")
