@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # apt-get update and install that survive a Debian mirror in the middle of a sync: one or more index
 # files served with bytes that do not match the Release file (or a cache that kept an old copy). apt
-# itself ignores such an index and goes on with every other, but exits 100; and where the machine's
-# installed packages are newer than what the rest of the mirror offers, the install may not resolve
-# without the suite whose index it could not read. Used by install-deps, make fresh, make lock and the
+# itself ignores such an index and goes on with every other, but exits 100. It then knows half a suite:
+# that suite's amd64 packages at their new versions and its i386 ones at none (or an old cache's), so a
+# multiarch pair (libfoo and libfoo:i386, which must be the same version) may not resolve. Left out for
+# one install, the whole suite goes: both architectures then come from the suites apt read whole. What
+# that cannot fix: a machine whose installed amd64 packages are already at the unreadable suite's
+# versions, whose i386 twins only the unreadable index lists. Used by install-deps, make fresh, make lock and the
 # locked release toolchain, on this machine and inside Debian roots (it needs bash and apt only).
 #
 # Run:    apt-install.sh [--update-only] PACKAGE...
@@ -27,7 +30,7 @@ apt_unreadable_indexes() {
       *) what=$file ;;
     esac
     echo "$suite|$what|$reason"
-  done | sort -u
+  done | sort -t'|' -k1,2 -u  # one a suite and file: apt's reasons carry sizes, which differ by component
 }
 
 # apt_describe_unreadable "suite|what|reason": the mirror's fault, in words.
@@ -111,7 +114,12 @@ apt_install_updated() {
     fi
     rm -rf "$preferences"
     cat "$log" >&2
-    echo "$apt_who: apt could not install $*: $(apt_describe_unreadable "$(head -n 1 <<<"$apt_unreadable")"), and the install resolves neither without it nor with $suites left out; run again later, or name another mirror in apt's sources" >&2
+    # The second try's own failure, said as the first's would be: a download or lock error is that.
+    if apt_cannot_resolve <"$log"; then
+      echo "$apt_who: apt could not install $*: $(apt_describe_unreadable "$(head -n 1 <<<"$apt_unreadable")"), and the install resolves neither without it nor with $suites left out; run again later, or name another mirror in apt's sources" >&2
+    else
+      echo "$apt_who: apt-get install with $suites left out failed: $({ grep '^E:' "$log" || tail -n 1 "$log"; } | tail -n 1)" >&2
+    fi
     rm -f "$log"
     return 1
   fi

@@ -15,6 +15,9 @@ mid_sync='E: Failed to fetch http://deb.debian.org/debian-security/dists/bookwor
     - SHA256:5aa58ea44688978d17b28ffab762d89251fefc64aa2548ac43e228e5fd91d903
    Release file created at: Mon, 07 Dec 2026 23:22:40 +0000
 E: Some index files failed to download. They have been ignored, or old ones used instead.'
+# Another component's index of the same suite, with its own sizes (Debian 12's non-free-firmware).
+mid_sync_firmware=${mid_sync//main\/binary-i386/non-free-firmware\/binary-i386}
+mid_sync_firmware=${mid_sync_firmware//374820 != 376004/9144 != 9180}
 unreachable='W: Failed to fetch http://deb.debian.org/debian/dists/trixie/InRelease  Could not connect to deb.debian.org:80 (203.0.113.80), connection timed out
 W: Some index files failed to download. They have been ignored, or old ones used instead.'
 no_release="E: The repository 'http://deb.debian.org/debian bookworm-backport Release' does not have a Release file."
@@ -122,6 +125,18 @@ row "mid-sync, a locked version apt cannot find, nor without the suite: one clea
 bookworm-security left out
 apt could not install wine wine32:i386: the mirror's bookworm-security i386 index does not match its Release file (mirror sync in progress?), and the install resolves neither without it nor with bookworm-security left out; run again later, or name another mirror" -- \
   update 100 "$mid_sync" update 100 "$mid_sync" install 100 "$no_version" install 100 "$no_version"
+
+row "mid-sync, then the retry without the suite fails to download: that error, not 'resolves neither'" install 1 \
+  "bookworm-security i386 index does not match
+bookworm-security left out
+apt-get install with bookworm-security left out failed: E: Unable to fetch some archives" -- \
+  update 100 "$mid_sync" update 100 "$mid_sync" install 100 "$held_broken" install 100 "$download_failed"
+
+# Two components of one suite unreadable (Debian 12's main and non-free-firmware): one sentence.
+row "mid-sync in two components of one suite: the suite's index named once" install 0 \
+  "the mirror's bookworm-security i386 index does not match its Release file (mirror sync in progress?); installing from what apt could read" -- \
+  update 100 "$mid_sync" update 100 "$mid_sync
+$mid_sync_firmware" install 0 ""
 
 WANT_CALLS="update update install" \
 row "mid-sync, then a download that fails: apt's own error, no second install" install 1 \
