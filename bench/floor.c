@@ -26,7 +26,11 @@ static void Report(const WCHAR* what, const WCHAR* path) {
 static int Narrow(UINT codePage, const WCHAR* wide, int length, char* narrow, int capacity) {
   BOOL usedDefault = FALSE;
   WCHAR back[MAX_PATH * 2 + 32];
-  int bytes = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide, length, narrow, capacity, NULL, &usedDefault);
+  /* Windows refuses WC_NO_BEST_FIT_CHARS and lpUsedDefaultChar for UTF-8 (which has no best fit): there
+     an unpaired surrogate must fail the conversion instead. */
+  const BOOL utf8 = codePage == CP_UTF8;
+  int bytes = WideCharToMultiByte(codePage, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, wide, length, narrow,
+                                  capacity, NULL, utf8 ? NULL : &usedDefault);
   if (bytes <= 0 || usedDefault) return 0;
   if (MultiByteToWideChar(codePage, 0, narrow, bytes, back, MAX_PATH * 2 + 32) != length) return 0;
   if (CompareStringOrdinal(back, length, wide, length, FALSE) != CSTR_EQUAL) return 0;
