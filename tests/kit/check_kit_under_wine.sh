@@ -41,7 +41,9 @@ stand_in_name='Stand In & (Co) ^Zoë'
 stand_in="$WINEPREFIX/drive_c/$stand_in_name"
 mkdir -p "$stand_in" "$WINEPREFIX/drive_c/Fake"
 cp "build/$preset/bin/stand_in_runner.exe" "$stand_in/LauncherChecks.exe"
-cp "$folder/run_kit.cmd" "$stand_in/"
+# The source's run_kit.cmd, not the twin kit's (which lets the WOW6432Node fact be skipped): the rows
+# mean the same on both kinds of machine.
+sed 's/\r$//; s/$/\r/' kit/run_kit.cmd >"$stand_in/run_kit.cmd"
 # A find.exe that answers 1 (not found) to every search, as GNU find does to Windows find's arguments:
 # the runas stand-in, which cannot start the search text it is given. One in the kit's folder, one
 # first on PATH; run_kit.cmd must use neither.
