@@ -35,6 +35,9 @@ root=$PWD/build/release-env/$release-$(sha256sum "$lock" | cut -c1-16)
 if [ ! -f "$root/.locked-toolchain" ]; then
   mkdir -p "${root%/*}"
   new_root "$release" "$root" 2>"$root.why" || cannot "$(tail -n 1 "$root.why")"
+  # The sources this environment's apt reads, said first, and kept for the builds that reuse it.
+  sources=$(grep '^Debian .* root: apt reads' "$root.why" || true)
+  echo "$sources"
   log=$root.log
   if ! root_apt "$root" locked-build "${locked[@]}" </dev/null >"$log" 2>&1; then
     missing=$(sed -n "s/^E: Version '\([^']*\)' for '\([^']*\)' was not found$/\2 \1/p" "$log" | paste -sd, - | sed 's/,/, /g')
@@ -44,7 +47,9 @@ if [ ! -f "$root/.locked-toolchain" ]; then
     cannot "apt-get could not install the locked versions from $mirror: $({ grep '^E:' "$log" || cat "$log"; } | tail -n 1) (log: $log)"
   fi
   in_root "$root" "apt-get clean" </dev/null >>"$log" 2>&1
-  touch "$root/.locked-toolchain"
+  echo "${sources/apt reads/apt read}, when this environment was made" >"$root/.locked-toolchain"
+else
+  cat "$root/.locked-toolchain"
 fi
 
 # A clean clone of the commit, built in the environment.

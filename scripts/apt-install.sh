@@ -6,18 +6,29 @@
 # multiarch pair (libfoo and libfoo:i386, which must be the same version) may not resolve. Left out for
 # one install, the whole suite goes: both architectures then come from the suites apt read whole. What
 # that cannot fix: a machine whose installed amd64 packages are already at the unreadable suite's
-# versions, whose i386 twins only the unreadable index lists. Used by install-deps, make fresh, make lock and the
-# locked release toolchain, on this machine and inside Debian roots (it needs bash and apt only).
+# versions, whose i386 twins only the unreadable index lists. Used by install-deps, make fresh, make lock,
+# the locked release toolchain and the release test, on this machine and inside Debian roots (it needs
+# bash and apt only).
 #
-# Run:    apt-install.sh [--update-only] PACKAGE...
-# Source: apt_update, apt_install PACKAGE..., apt_install_updated PACKAGE... (after an apt_update), and
-#         the parsers below, which the tests feed apt's lines
-# Messages start with "$apt_who:" (the caller sets it; default apt-install). Exit status: 0 done; 1 apt failed, the
+# Run:    apt-install.sh PACKAGE...          update, then install
+#         apt-install.sh --whole-indexes     update; status 1 where any index could not be read (for
+#                                            what must not be written from half an archive: a lock)
+#         apt-install.sh --download PACKAGE  apt-get download into the current directory
+# Source: apt_update, apt_install PACKAGE..., apt_install_updated PACKAGE... (after an apt_update),
+#         apt_download PACKAGE..., and the parsers below, which the tests feed apt's lines. Sourcing it
+#         sets the shell's EXIT trap, which removes the helper's temporary files.
+# Messages start with "$apt_who:" (the caller sets it; default apt-install); apt_going_on, where the
+# caller sets it, ends the line that names an unreadable index. Exit status: 0 done; 1 apt failed, the
 # cause said on the last line.
 
 apt_who=${apt_who:-apt-install}
 apt_retry_pause=${APT_RETRY_PAUSE:-15}
 apt_unreadable=""  # what apt_update could not read: "suite|what|reason" a line
+# apt's logs and the one-call preferences, gone on every exit: an interrupted run leaves nothing behind.
+apt_tmp=$(mktemp -d)
+trap 'rm -rf "$apt_tmp"' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # apt_unreadable_indexes: apt's output on standard input; prints each index it could not fetch, as
 # "suite|what|reason" (what: "i386 index", "Release file" or the file's path; reason: apt's words).
@@ -54,13 +65,10 @@ apt_cannot_resolve() {
 # unreadable is named on one line and left in apt_unreadable; returns 1 only where apt read nothing
 # usable (an error other than failed index files).
 apt_update() {
-  local log
-  log=$(mktemp)
-  local attempt
+  local log=$apt_tmp/update.log attempt
   for attempt in 1 2; do
     if apt-get -o Acquire::Retries=3 update -qq >"$log" 2>&1 && ! grep -q '^[EW]: Failed to fetch' "$log"; then
       apt_unreadable=""
-      rm -f "$log"
       return 0
     fi
     [ "$attempt" = 2 ] || sleep "$apt_retry_pause"
@@ -70,14 +78,12 @@ apt_update() {
      awk '/^E: / && !/^E: (Failed to fetch|Some index files failed to download)/ { other = 1 } END { exit !other }' "$log"; then
     cat "$log" >&2
     echo "$apt_who: apt-get update failed: $({ grep '^E:' "$log" || tail -n 1 "$log"; } | tail -n 1)" >&2
-    rm -f "$log"
     return 1
   fi
   local line
   while IFS= read -r line; do
     echo "$apt_who: $(apt_describe_unreadable "$line"); ${apt_going_on:-installing from what apt could read}" >&2
   done <<<"$apt_unreadable"
-  rm -f "$log"
 }
 
 # apt_install PACKAGE...: apt_update, then apt-get install. Where the install cannot be resolved without
@@ -91,28 +97,24 @@ apt_install() {
 # apt_install_updated PACKAGE...: the same, after an apt_update of this run.
 apt_install_updated() {
   export DEBIAN_FRONTEND=noninteractive
-  local log
-  log=$(mktemp)
+  local log=$apt_tmp/install.log
   if apt-get install -y -qq --no-install-recommends "$@" >"$log" 2>&1; then
-    rm -f "$log"
     return 0
   fi
   local suites
   suites=$(cut -d'|' -f1 <<<"$apt_unreadable" | sort -u | paste -sd' ' -)
   if [ -n "$suites" ] && apt_cannot_resolve <"$log"; then
     echo "$apt_who: apt cannot resolve the install without what it could not read; installing once more with $suites left out (apt-get upgrade brings their updates once the mirror is whole again)" >&2
-    local preferences suite
-    preferences=$(mktemp -d)
+    local preferences=$apt_tmp/preferences suite
+    rm -rf "$preferences" && mkdir "$preferences"
     cp /etc/apt/preferences.d/* "$preferences/" 2>/dev/null || true
     for suite in $suites; do
       printf 'Package: *\nPin: release n=%s\nPin-Priority: -1\n\nPackage: *\nPin: release a=%s\nPin-Priority: -1\n\n' \
         "$suite" "$suite" >>"$preferences/zz-left-out-while-mirror-syncs.pref"
     done
     if apt-get -o Dir::Etc::PreferencesParts="$preferences" install -y -qq --no-install-recommends "$@" >"$log" 2>&1; then
-      rm -rf "$log" "$preferences"
       return 0
     fi
-    rm -rf "$preferences"
     cat "$log" >&2
     # The second try's own failure, said as the first's would be: a download or lock error is that.
     if apt_cannot_resolve <"$log"; then
@@ -120,22 +122,32 @@ apt_install_updated() {
     else
       echo "$apt_who: apt-get install with $suites left out failed: $({ grep '^E:' "$log" || tail -n 1 "$log"; } | tail -n 1)" >&2
     fi
-    rm -f "$log"
     return 1
   fi
   cat "$log" >&2
   echo "$apt_who: apt-get install failed: $({ grep '^E:' "$log" || tail -n 1 "$log"; } | tail -n 1)" >&2
-  rm -f "$log"
+  return 1
+}
+
+# apt_download PACKAGE...: apt-get download into the current directory, as root where apt's sandbox
+# user could not write there. Where the lists here cannot name it (never updated, or older than the
+# mirror), once more after an apt_update; its last line says why where it still cannot.
+apt_download() {
+  local log=$apt_tmp/download.log
+  apt-get -o APT::Sandbox::User=root download "$@" >"$log" 2>&1 && return 0
+  apt_going_on=${apt_going_on:-downloading from what apt could read} apt_update || return 1
+  apt-get -o APT::Sandbox::User=root download "$@" >"$log" 2>&1 && return 0
+  echo "$apt_who: apt-get download $* failed: $({ grep '^E:' "$log" || tail -n 1 "$log"; } | tail -n 1)" >&2
   return 1
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   set -uo pipefail
-  if [ "${1:-}" = --update-only ]; then
-    shift
-    apt_going_on="going on with what apt could read"
-    apt_update
-  else
-    apt_install "$@"
-  fi
+  case "${1:-}" in
+    --whole-indexes)
+      apt_going_on=${apt_going_on:-stopping: what follows needs every index whole}
+      apt_update && [ -z "$apt_unreadable" ] ;;
+    --download) shift; apt_download "$@" ;;
+    *) apt_install "$@" ;;
+  esac
 fi

@@ -3,14 +3,18 @@
 # kept, and a way to run commands in a copy of it.
 root_scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-# Sets mirror and security: the Debian archive and its security archive, as apt's sources here name
-# them (deb822 or one-line), unless MIRROR names another archive, such as a snapshot that still serves
-# old versions. Sources that name no security archive (a local mirror, some minimal installs) give the
-# root Debian's own, and security_origin says so. APT_SOURCES names other source files to read (the
-# tests' own). Callers run under set -e and pipefail: a grep that finds nothing must not end them.
+# Sets mirror and security: the Debian archive and its security archive, and mirror_origin, which says
+# where they came from: MIRROR, where it names another archive (a snapshot that still serves old
+# versions, a mirror that is whole while another syncs), or else apt's sources here (deb822 or one-line).
+# Sources that name no security archive (a local mirror, some minimal installs) give the root Debian's
+# own, and security_origin says so. APT_SOURCES names other source files to read (the tests' own).
+# Callers run under set -e and pipefail: a grep that finds nothing must not end them.
 uris=$(sed -n -e 's/^URIs: *//p' -e 's/^deb \(\[[^]]*\] \)\{0,1\}\([^ ]*\) .*/\2/p' \
   ${APT_SOURCES:-/etc/apt/sources.list.d/*.sources /etc/apt/sources.list} 2>/dev/null || true)
+mirror_origin="MIRROR="
+[ -n "${MIRROR:-}" ] || mirror_origin="apt's sources here"
 mirror=${MIRROR:-$(echo "$uris" | { grep -v -- '-security' || true; } | head -n 1)}
+[ -n "$mirror" ] || mirror_origin="Debian's own: apt's sources here name none"
 mirror=${mirror:-http://deb.debian.org/debian}
 security=$(echo "$uris" | { grep -- '-security' || true; } | head -n 1)
 security_origin="as apt's sources here name it"
@@ -19,7 +23,9 @@ security=${security:-http://deb.debian.org/debian-security}
 
 # minbase_root RELEASE: prints the path of a minbase root of RELEASE (build/debian/RELEASE-minbase, made
 # on first use), whose apt has the release, its updates and its security archive, as an installed
-# system's does. Returns 1, having said why, where it cannot be made.
+# system's does. Its sources are written anew at every use from the mirror and security archive above,
+# and a line says which: a cached root follows MIRROR= and apt's sources here as a new one would.
+# Returns 1, having said why, where it cannot be made.
 minbase_root() {
   local base=$PWD/build/debian/$1-minbase
   if [ ! -f "$base/.complete" ]; then
@@ -36,10 +42,11 @@ minbase_root() {
       echo "debootstrap could not make a root of Debian $1 from $mirror: $(tail -n 1 "$base.log") (log: $base.log)" >&2
       return 1
     fi
-    printf 'deb %s %s main\ndeb %s %s-updates main\ndeb %s %s-security main\n' \
-      "$mirror" "$1" "$mirror" "$1" "$security" "$1" >"$base/etc/apt/sources.list"
     touch "$base/.complete"
   fi
+  printf 'deb %s %s main\ndeb %s %s-updates main\ndeb %s %s-security main\n' \
+    "$mirror" "$1" "$mirror" "$1" "$security" "$1" >"$base/etc/apt/sources.list"
+  echo "Debian $1 root: apt reads $mirror (from $mirror_origin), security updates from $security ($security_origin)" >&2
   echo "$base"
 }
 
@@ -58,13 +65,14 @@ new_root() {
   cp -r /usr/local/share/ca-certificates/. "$2/usr/local/share/ca-certificates/" 2>/dev/null || true
 }
 
-# root_apt ROOT WHO [--update-only] [PACKAGE...]: the project's apt helper (update, install, and their
-# tolerance of a mirror mid-sync) run in ROOT, its lines starting "WHO:".
+# root_apt ROOT WHO [--whole-indexes] [PACKAGE...]: the project's apt helper (update,
+# install, and their tolerance of a mirror mid-sync) run in ROOT, its lines starting "WHO:" (and ending
+# with apt_going_on where it names an unreadable index and the caller set that).
 root_apt() {
   local root=$1 who=$2
   shift 2
   cp "$root_scripts/apt-install.sh" "$root/tmp/apt-install.sh"
-  in_root "$root" "apt_who=$who bash /tmp/apt-install.sh $(printf '%q ' "$@")"
+  in_root "$root" "apt_who=$who apt_going_on=$(printf '%q' "${apt_going_on:-}") bash /tmp/apt-install.sh $(printf '%q ' "$@")"
 }
 
 # in_root ROOT COMMAND: runs the shell COMMAND as root in ROOT, with a clean environment, in a mount and

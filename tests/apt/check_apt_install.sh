@@ -4,7 +4,8 @@
 # on a machine whose amd64 libraries are older than anything the mirror still has. One row a case:
 # what each update and each install says, then the lines and exit status the helper must give.
 set -uo pipefail
-helper=$(cd "$(dirname "$0")/../.." && pwd)/scripts/apt-install.sh
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+helper=$repo/scripts/apt-install.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -36,19 +37,35 @@ E: Unable to fetch some archives, maybe run apt-get update or try with --fix-mis
 mkdir -p "$work/bin"
 cat >"$work/bin/apt-get" <<'EOF'
 #!/usr/bin/env bash
-kind=install; for a in "$@"; do [ "$a" = update ] && kind=update; done
+kind=install; for a in "$@"; do case "$a" in update | download) kind=$a ;; esac; done
 n=$(($(cat "$ROW/$kind.count" 2>/dev/null || echo 0) + 1)); echo "$n" >"$ROW/$kind.count"
 echo "$kind $*" >>"$ROW/calls"
 for a in "$@"; do case "$a" in Dir::Etc::PreferencesParts=*) cat "${a#*=}"/*.pref >>"$ROW/pins" ;; esac; done
 [ -f "$ROW/$kind.$n" ] || { echo "stand-in apt-get: no answer for $kind call $n" >&2; exit 99; }
 cat "$ROW/$kind.$n.out"; exit "$(cat "$ROW/$kind.$n")"
 EOF
-chmod +x "$work/bin/apt-get"
+printf '#!/bin/sh\necho "  Candidate: 9.9-1"\n' >"$work/bin/apt-cache"
+chmod +x "$work/bin/apt-get" "$work/bin/apt-cache"
+
+# make lock as it is, in a copy of the tree whose Debian root is a plain folder: the real root_apt and
+# sources, no debootstrap, no chroot (its /tmp is the folder's).
+tree=$work/tree
+mkdir -p "$tree/release" "$tree/scripts"
+cp "$repo/release/lock-toolchain.sh" "$repo/release/toolchain.lock" "$tree/release/"
+cp "$helper" "$tree/scripts/"
+cat >"$tree/scripts/debian-root.sh" <<EOF
+. "$repo/scripts/debian-root.sh"
+root_scripts=$tree/scripts
+new_root() { mkdir -p "\$2/tmp"; }
+in_root() { (cd "\$1" && eval "\${2//\/tmp\//\$1/tmp/}"); }
+EOF
 
 failures=0 rows=0
-# row NAME MODE EXPECTED_STATUS EXPECTED_LINES -- ANSWERS: each answer "update|install STATUS OUTPUT".
-# EXPECTED_LINES: the helper's own lines (those starting "apt-install:"), in order, one a line; a line
-# of its output matches when it contains the expected text.
+# row NAME MODE EXPECTED_STATUS EXPECTED_LINES -- ANSWERS: each answer "update|install|download STATUS
+# OUTPUT". MODE: install, download, or lock (make lock, whose lock file must then be as it was).
+# EXPECTED_LINES: the helper's own lines (those starting "apt-install:" or "lock:"), in order, one a
+# line; a line of its output matches when it contains the expected text. Every mode must leave its
+# temporary folder empty.
 row() {
   local name=$1 mode=$2 want_status=$3 want_lines=$4
   shift 5
@@ -63,17 +80,24 @@ row() {
     echo "$status" >"$ROW/$kind.$n"
     printf '%s\n' "$output" >"$ROW/$kind.$n.out"
   done
-  local got got_status
-  if [ "$mode" = update-only ]; then
-    got=$(PATH=$work/bin:$PATH APT_RETRY_PAUSE=0 "$helper" --update-only 2>&1 >/dev/null)
-  else
-    got=$(PATH=$work/bin:$PATH APT_RETRY_PAUSE=0 "$helper" wine wine32:i386 2>&1 >/dev/null)
-  fi
+  local got got_status command
+  case "$mode" in
+    install) command=("$helper" wine wine32:i386) ;;
+    download) command=("$helper" --download osslsigncode/bookworm) ;;
+    lock) command=("$tree/release/lock-toolchain.sh") ;;
+  esac
+  mkdir "$ROW/tmp"
+  got=$(cd "$ROW" && PATH=$work/bin:$PATH APT_RETRY_PAUSE=0 TMPDIR=$ROW/tmp "${command[@]}" 2>&1 >/dev/null)
   got_status=$?
   local own
-  own=$(grep '^apt-install:' <<<"$got")
+  own=$(grep -E '^(apt-install|lock):' <<<"$got")
   local ok=1 want i=0
   [ "$got_status" = "$want_status" ] || ok=0
+  [ -z "$(ls -A "$ROW/tmp")" ] || { ok=0; got+=$'\n'"left in the temporary folder: $(ls -A "$ROW/tmp")"; }
+  if [ "$mode" = lock ] && ! cmp -s "$tree/release/toolchain.lock" "$repo/release/toolchain.lock"; then
+    ok=0 got+=$'\n'"the lock was changed: $(diff "$repo/release/toolchain.lock" "$tree/release/toolchain.lock")"
+    cp "$repo/release/toolchain.lock" "$tree/release/toolchain.lock"
+  fi
   [ "$(grep -c . <<<"$own")" = "$(grep -c . <<<"$want_lines")" ] || ok=0
   while IFS= read -r want; do
     [ -n "$want" ] || continue
@@ -150,9 +174,34 @@ row "an update that fails for another reason: its error, no install" install 1 \
   update 100 "$no_release" update 100 "$no_release"
 
 WANT_CALLS="update update" \
-row "make lock: an unreachable archive named, and going on" update-only 0 \
-  "the mirror's trixie Release file could not be read (Could not connect to deb.debian.org:80 (203.0.113.80), connection timed out); going on with what apt could read" -- \
+row "make lock mid-sync: the index named, the lock left as it was" lock 1 \
+  "lock: the mirror's bookworm-security i386 index does not match its Release file (mirror sync in progress?); release/toolchain.lock is left as it was: a lock is written only from whole indexes" -- \
+  update 100 "$mid_sync" update 100 "$mid_sync"
+
+WANT_CALLS="update update" \
+row "make lock, an archive unreachable: named, the lock left as it was" lock 1 \
+  "the mirror's trixie Release file could not be read (Could not connect to deb.debian.org:80 (203.0.113.80), connection timed out); release/toolchain.lock is left as it was" -- \
   update 0 "$unreachable" update 0 "$unreachable"
+
+WANT_CALLS="download update download" \
+row "a download the lists cannot name: an update, then apt's own error" download 1 \
+  "apt-get download osslsigncode/bookworm failed: E: Can't find a source to download version" -- \
+  download 100 "E: Can't find a source to download version '2.5-4' of 'osslsigncode:amd64'" update 0 "" \
+  download 100 "E: Can't find a source to download version '2.5-4' of 'osslsigncode:amd64'"
+
+# A cached root follows the mirror it is used with, and says so.
+rows=$((rows + 1))
+mkdir -p "$tree/build/debian/bookworm-minbase/etc/apt"
+touch "$tree/build/debian/bookworm-minbase/.complete"
+said=$(cd "$tree" && MIRROR=http://mirror.example/debian bash -c '. scripts/debian-root.sh && minbase_root bookworm' 2>&1 >/dev/null)
+if grep -qx "deb http://mirror.example/debian bookworm main" "$tree/build/debian/bookworm-minbase/etc/apt/sources.list" &&
+   grep -q "apt reads http://mirror.example/debian (from MIRROR=)" <<<"$said"; then
+  echo "ok: a cached root used with another MIRROR= reads it"
+else
+  failures=$((failures + 1))
+  echo "FAILED: a cached root used with another MIRROR= reads it: said: $said; sources:"
+  sed 's/^/    /' "$tree/build/debian/bookworm-minbase/etc/apt/sources.list" 2>/dev/null
+fi
 
 echo "$((rows - failures)) passed, $failures failed"
 [ "$failures" = 0 ]

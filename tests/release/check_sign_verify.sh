@@ -3,8 +3,9 @@
 # time-stamping service made here (never a committed key). Runs in a clone of HEAD, so that what is
 # signed is the commit that verify rebuilds, whatever the working tree holds. Runs both tables with each
 # osslsigncode this machine can have: the installed one and, where that is another version, Debian 12's
-# own 2.5 (downloaded with apt-get and unpacked into CACHE_DIRECTORY) where apt's sources offer it: a
-# Debian 13 machine has no bookworm source, and then a line says that 2.5 was skipped.
+# own 2.5 (downloaded through the project's apt helper and unpacked into CACHE_DIRECTORY) where apt's
+# sources offer it: a Debian 13 machine has no bookworm source, and then a line says that 2.5 was
+# skipped, with the helper's reason (a mirror mid-sync is named as that).
 # Usage: check_sign_verify.sh SOURCE_REPOSITORY OTHER_PROGRAM.exe CACHE_DIRECTORY
 set -euo pipefail
 source=$(readlink -f "$1")
@@ -25,15 +26,15 @@ if ! osslsigncode --version 2>/dev/null | grep -q '^osslsigncode 2\.5'; then
   if [ ! -x "$debian/usr/bin/osslsigncode" ]; then
     rm -rf "$debian" "$cache/download"
     mkdir -p "$cache/download"
-    fetch() { (cd "$cache/download" && apt-get -o APT::Sandbox::User=root download osslsigncode/bookworm) >/dev/null 2>&1; }
-    if fetch || { apt-get update -qq >/dev/null 2>&1 && fetch; }; then
+    if (cd "$cache/download" && apt_who="apt" "$source/scripts/apt-install.sh" --download osslsigncode/bookworm) \
+         >/dev/null 2>"$work/download.log"; then
       dpkg-deb -x "$cache"/download/osslsigncode_*.deb "$debian"
     fi
   fi
   if [ -x "$debian/usr/bin/osslsigncode" ]; then
     versions+=("$debian/usr/bin/osslsigncode")
   else
-    echo "SKIP: osslsigncode 2.5: apt's sources here do not offer Debian 12's (apt-get download osslsigncode/bookworm); the tables run with $(osslsigncode --version 2>&1 | head -n 1) only"
+    echo "SKIP: osslsigncode 2.5 (Debian 12's) could not be had here: $(grep '^apt:' "$work/download.log" | paste -sd' ' -); the tables run with $(osslsigncode --version 2>&1 | head -n 1) only"
   fi
 fi
 
