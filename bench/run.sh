@@ -10,13 +10,17 @@ runs=${RUNS:-30}
 
 out=build/bench
 . scripts/wine-target.sh "$PWD/$out/prefix" "timing both programs from"
-# The floor and the stand-in installer come from the Wine tests' build of this machine's kind, where the
-# floor reads the setting from the same registry view as the Launcher.exe timed against it.
-targets="floor quick_installer"
-[ "$preset" = win64-tests ] && targets="$targets Launcher"
-cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" --target $targets >/dev/null
+# The floor and the stand-in installer come from the build tree of the Launcher.exe timed: the shipped
+# build where 32-bit Wine runs natively, else the x86_64 twin's. There the floor is compiled by the same
+# compiler variant with the same options, and reads the setting from the same registry view.
+tree=$(dirname "$(dirname "$launcher")")
+bench_preset=${tree#build/}
+targets="floor quick_installer Launcher"
+cmake --preset "$bench_preset" >/dev/null && cmake --build --preset "$bench_preset" --target $targets >/dev/null
 rm -rf "$out" && mkdir -p "$out"
-cp "build/$preset/bin/floor.exe" "build/$preset/bin/quick_installer.exe" "$out/"
+cp "$tree/bin/floor.exe" "$tree/bin/quick_installer.exe" "$out/"
+echo "bench: both programs built in $tree by $(sed -n 's/^CMAKE_C_COMPILER:[A-Z]*=//p' "$tree/CMakeCache.txt" | xargs basename)" \
+  "and its C++ twin, with $(ninja -C "$tree" -t commands floor | grep -m1 -o ' -O[s0-3].*-fdata-sections') (the launcher adds -fstack-protector-strong)"
 
 . scripts/wine-prefix.sh
 new_wine_prefix "$WINEPREFIX" "$PWD/build/wine-templates"
