@@ -11,6 +11,9 @@
 #include "pathtext/path_rules.h"
 #include "pathtext/text_conversion.h"
 #include "platform/win32_api.h"
+#if LAUNCHER_SAME_PUBLISHER_ONLY
+#include "launcher/same_publisher.h"
+#endif
 
 namespace {
 
@@ -79,6 +82,15 @@ int RunLaunchSequence() {
     return 0;
   }
 
+#if LAUNCHER_SAME_PUBLISHER_ONLY
+  // Held from the check until the shell has started it: the file checked is the file started.
+  platform::UniqueFileHandle held;
+  const UnicodeString refusal = CheckSamePublisher(installerPath, &held);
+  if (!refusal.empty()) {
+    Report({u"nothing started: ", refusal, u": ", installerPath});
+    return 0;
+  }
+#endif
   Report({u"starting ", installerPath, u" in ", workingDirectory});
   // "" as the operation, not null: the shell then uses the file's default verb.
   platform::ShellExecuteA("", narrowPath->CStr(), "", narrowWorkingDirectory->CStr(), platform::SwShowNormal);

@@ -121,4 +121,32 @@ void ShellExecuteA(const char* operation, const char* file, const char* paramete
 void OutputDebugStringW(const char16_t* text);
 [[noreturn]] void ExitProcess(unsigned exitCode);
 
+// ---- Signatures (the same-publisher build only: platform/win32/signature_check.cpp) ----------------
+// A file handle from CreateFileW; InvalidFileHandle is INVALID_HANDLE_VALUE.
+using FileHandle = std::uintptr_t;
+inline constexpr FileHandle InvalidFileHandle = ~static_cast<FileHandle>(0);
+
+// Opens an existing file to read, sharing it for reading only: while the handle is open, nobody can open
+// the file to write, rename or delete it (ERROR_SHARING_VIOLATION), and where someone has it open so
+// already, this fails with that error. InvalidFileHandle on failure (GetLastError tells why). Never
+// shows the "no disk in drive" box.
+FileHandle OpenFileDenyingWriteAndDelete(const char16_t* path);
+void CloseFileHandle(FileHandle file);
+// GetModuleFileNameW for this program's own file: the length written, 0 where it fails or would not fit.
+Dword GetModuleFileNameW(char16_t* buffer, Dword capacity);
+
+// The signer of a file's Authenticode signature: its leaf certificate's Subject, as encoded there, and
+// that name as text (CertNameToStrW, X.500 form, cut to fit).
+struct SignerSubject {
+  std::uint8_t encoded[1024] = {};
+  Dword size = 0;
+  char16_t text[256] = {};
+};
+// WinVerifyTrust (WINTRUST_ACTION_GENERIC_VERIFY_V2, no UI) of the signature embedded in the file open as
+// file, which path names: digest, signature, certificate chain to a root the machine trusts, and
+// revocation as far as Windows has it cached (never fetched: nothing may wait on the network). Returns
+// 0 and fills *signer where it holds; else the HRESULT that WinVerifyTrust gave, or
+// HRESULT_FROM_WIN32 of why wintrust.dll or crypt32.dll could not be loaded from System32.
+Status VerifyAuthenticodeSignature(FileHandle file, const char16_t* path, SignerSubject* signer);
+
 }  // namespace platform

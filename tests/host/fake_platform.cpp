@@ -284,6 +284,45 @@ void ShellExecuteA(const char* operation, const char* file, const char* paramete
   auto text = [](const char* s) { return s ? std::string(s) : std::string("(null)"); };
   state.calls.push_back("ShellExecuteA");
   state.shellCalls.push_back({text(operation), text(file), text(parameters), text(directory), showCommand});
+  for (const auto& open : state.openFiles) state.heldAtShellExecute.push_back(open.second);
+}
+
+FileHandle OpenFileDenyingWriteAndDelete(const char16_t* path) {
+  state.calls.push_back("OpenFileDenyingWriteAndDelete");
+  const auto error = state.openErrors.find(path);
+  if (error != state.openErrors.end()) {
+    state.lastError = static_cast<Dword>(error->second);
+    return InvalidFileHandle;
+  }
+  const FileHandle file = 0x3000 + state.openFiles.size() * 4;
+  state.openFiles[file] = path;
+  return file;
+}
+
+void CloseFileHandle(FileHandle file) { state.openFiles.erase(file); }
+
+Dword GetModuleFileNameW(char16_t* buffer, Dword capacity) {
+  if (state.modulePath.size() >= capacity) return 0;
+  std::copy(state.modulePath.begin(), state.modulePath.end(), buffer);
+  buffer[state.modulePath.size()] = u'\0';
+  return static_cast<Dword>(state.modulePath.size());
+}
+
+// Checks what Windows would: the handle is open, on the file that path names.
+Status VerifyAuthenticodeSignature(FileHandle file, const char16_t* path, SignerSubject* signer) {
+  state.calls.push_back("VerifyAuthenticodeSignature");
+  const auto open = state.openFiles.find(file);
+  if (open == state.openFiles.end() || open->second != path) return static_cast<Status>(0xBAD0F11Eu);
+  const auto found = state.signatures.find(path);
+  if (found == state.signatures.end()) return static_cast<Status>(0x800B0100u);  // TRUST_E_NOSIGNATURE
+  if (found->second.status != 0) return found->second.status;
+  // The subject's "encoding": its text, so that two subjects are equal exactly when their texts are.
+  const std::string& subject = found->second.subject;
+  std::copy(subject.begin(), subject.end(), signer->encoded);
+  signer->size = static_cast<Dword>(subject.size());
+  std::copy(subject.begin(), subject.end(), signer->text);
+  signer->text[subject.size()] = u'\0';
+  return 0;
 }
 
 void OutputDebugStringW(const char16_t* text) { state.debugOutput += text; }

@@ -64,6 +64,19 @@ struct FakeWindowsState {
   // Whether the token lets virtualization be turned off (not where UAC is off; Wine only stubs it).
   bool virtualizationSettable = true;
 
+  // Signatures (the same-publisher build): this program's own path, each file's WinVerifyTrust answer
+  // and signer subject by path (absent: TRUST_E_NOSIGNATURE), and the open files by handle. An open
+  // fails with openErrors' error where a path has one (someone else has it open for writing, say).
+  struct Signature {
+    platform::Status status = 0;
+    std::string subject;
+  };
+  std::u16string modulePath = u"C:\\Vendor\\Launcher-same-publisher.exe";
+  std::map<std::u16string, Signature> signatures;
+  std::map<std::u16string, platform::Status> openErrors;
+  std::map<platform::FileHandle, std::u16string> openFiles;
+  std::vector<std::u16string> heldAtShellExecute;  // the files open when ShellExecuteA was called
+
   platform::Dword lastError = 0;
   std::vector<FakeShellCall> shellCalls;
   std::u16string debugOutput;
