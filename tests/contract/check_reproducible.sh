@@ -1,7 +1,8 @@
 #!/bin/sh
 # Two clean builds from the same commit, in clones at different paths, must give the same bytes: no link
-# timestamp and no build path may reach Launcher.exe, nor the check kit (make kit) that packs it with the
-# test programs.
+# timestamp and no build path may reach Launcher.exe, Launcher-same-publisher.exe, nor the check kit
+# (make kit) that packs them with the test programs. The second clone makes its Launcher.exe in the tree
+# with the same-publisher option on: the option must not change the default file by one byte.
 # Usage: check_reproducible.sh SOURCE_REPOSITORY
 set -eu
 source=$1
@@ -9,21 +10,24 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 commit=$(git -C "$source" rev-parse HEAD)
 
-build() {
+build() {  # clone, the preset whose Launcher.exe is compared
   git clone -q --no-checkout "$source" "$1"
   git -C "$1" checkout -q "$commit"
-  cmake --preset win32 -S "$1" >/dev/null
-  cmake --build "$1/build/win32" --target Launcher >/dev/null
+  for preset in win32 win32-same-publisher; do
+    cmake --preset $preset -S "$1" >/dev/null
+    cmake --build "$1/build/$preset" >/dev/null
+  done
+  cp "$1/build/$2/bin/Launcher.exe" "$1/build/Launcher.exe"
   "$1/kit/make-kit.sh" >/dev/null
 }
 
 first="$work/a"
 second="$work/elsewhere/with a longer path/b"
-build "$first"
-build "$second"
+build "$first" win32
+build "$second" win32-same-publisher
 echo "commit $commit"
 failed=0
-for file in build/win32/bin/Launcher.exe build/kit/LauncherChecks.zip; do
+for file in build/Launcher.exe build/win32-same-publisher/bin/Launcher-same-publisher.exe build/kit/LauncherChecks.zip; do
   a=$(sha256sum "$first/$file" | cut -d' ' -f1)
   b=$(sha256sum "$second/$file" | cut -d' ' -f1)
   echo "$file: $a, then $b"

@@ -286,6 +286,57 @@ TEST_F(EndToEnd, LauncherStartsTheInstallerOrNothing) {
   DeleteFileW(rootInstaller.c_str());
 }
 
+// Launcher-same-publisher.exe, with copies signed at build time by throwaway certificates
+// (sign_for_same_publisher.sh). Wine's WinVerifyTrust accepts a root nobody trusts, so the untrusted
+// chain is the check kit's row on Windows, and the host tests' with the fake.
+TEST_F(EndToEnd, SamePublisherBuildStartsOnlyItsOwnPublishersInstaller) {
+  const std::wstring installer = Scratch + L"\\SentrelInstaller.exe";
+  const std::string refused = "Launcher: nothing started: ";
+  const std::string tail = ": " + Narrow(installer) + "\n";
+  const struct {
+    const char* name;
+    const wchar_t* launcher;
+    const wchar_t* installer;
+    bool openForWritingElsewhere;
+    std::string expectedDebugOutput;  // the whole line
+  } cases[] = {
+      {"same publisher: started", L"Launcher-same-publisher-signed.exe", L"FakeInstaller-signed.exe", false,
+       "Launcher: starting " + Narrow(installer) + " in " + Narrow(Scratch) + "\n"},
+      {"the installer unsigned", L"Launcher-same-publisher-signed.exe", L"FakeInstaller.exe", false,
+       refused + "the installer's signature does not hold (TRUST_E_NOSIGNATURE, 0x800B0100)" + tail},
+      {"one byte of the installer changed after signing", L"Launcher-same-publisher-signed.exe",
+       L"FakeInstaller-tampered.exe", false,
+       refused + "the installer's signature does not hold (TRUST_E_BAD_DIGEST, 0x80096010)" + tail},
+      {"another publisher's certificate", L"Launcher-same-publisher-signed.exe", L"FakeInstaller-other-publisher.exe",
+       false,
+       refused + "the installer is signed by another publisher (C=DE, O=Someone Else, CN=Vantorq Technologies Ltd; "
+                 "this launcher by C=DE, O=Vantorq Technologies, CN=Vantorq Technologies)" + tail},
+      {"the launcher itself unsigned", L"Launcher-same-publisher.exe", L"FakeInstaller-signed.exe", false,
+       refused + "this launcher's own signature does not hold (TRUST_E_NOSIGNATURE, 0x800B0100), so it cannot tell "
+                 "its publisher" + tail},
+      {"the installer open for writing by another process", L"Launcher-same-publisher-signed.exe",
+       L"FakeInstaller-signed.exe", true, refused + "the installer cannot be held against change (error 32)" + tail},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PrepareScratch({});
+    ASSERT_TRUE(CopyFileW((BinaryDirectory() + L"\\" + c.installer).c_str(), installer.c_str(), FALSE));
+    wine_test::WriteSetting(REG_SZ, RegistryBytes(u"C:\\launcher-e2e"));
+    HANDLE writer = c.openForWritingElsewhere
+                        ? CreateFileW(installer.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr)
+                        : INVALID_HANDLE_VALUE;
+    const LauncherRun run = RunLauncher(L"", SW_SHOWNORMAL, Scratch, c.launcher);
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    EXPECT_TRUE(run.exitedInTime);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(debugOutput_.TextOf(run.pid, true), c.expectedDebugOutput);
+    const bool expectStarted = c.expectedDebugOutput.rfind("Launcher: starting ", 0) == 0;
+    const std::wstring recorded = StartedInstaller(expectStarted);
+    EXPECT_EQ(recorded.empty(), !expectStarted) << Narrow(recorded);
+  }
+}
+
 // The benchmark times Launcher.exe against its plain-C floor (floor.exe, built beside it) on two paths;
 // its numbers compare like with like only while both programs take the path being timed. Both must read
 // the setting from the same view, probe the same file, and say so on the debugger output.
