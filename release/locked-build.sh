@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Builds a commit's Launcher.exe with the release toolchain that release/toolchain.lock names, in a
+# Builds a commit's Launcher.exe and Launcher-same-publisher.exe with the release toolchain that release/toolchain.lock names, in a
 # minimal root of its Debian release with exactly those versions, never with the host's compiler: the
 # bytes of a release (make sign) and of the reference a release is compared against (make verify).
 #
 # Usage: locked-build.sh COMMIT OUTPUT_DIRECTORY
-#   Writes OUTPUT_DIRECTORY/Launcher.exe and OUTPUT_DIRECTORY/environment (the release and the locked
-#   versions, one "package version" a line), and prints the environment. A directory that holds both
-#   already is kept: the build is reproducible. LOCK names another lock file; MIRROR another archive.
+#   Writes OUTPUT_DIRECTORY/Launcher.exe, Launcher-same-publisher.exe and OUTPUT_DIRECTORY/environment (the release and the locked
+#   versions, one "package version" a line), and prints the environment. A directory that holds all
+#   three already is kept: the build is reproducible. LOCK names another lock file; MIRROR another archive.
 # Exit status: 0 built; 1 the environment cannot be made or the build failed, the reason on the last
 # line of standard output (never "another build": no build was compared).
 set -euo pipefail
@@ -21,7 +21,8 @@ mapfile -t locked < <(awk '!/^#/ && NF == 2 && $1 != "release" { print $1 "=" $2
 [ -n "$release" ] && [ ${#locked[@]} -gt 0 ] || cannot "$lock names no release or no packages"
 environment=$(echo "release $release"; printf '%s\n' "${locked[@]}" | tr '=' ' ')
 describe() { echo "environment: Debian $release, from $lock:"; sed 's/^/  /' "$out/environment"; }
-if [ -f "$out/Launcher.exe" ] && [ "$(cat "$out/environment" 2>/dev/null)" = "$environment" ]; then
+if [ -f "$out/Launcher.exe" ] && [ -f "$out/Launcher-same-publisher.exe" ] &&
+   [ "$(cat "$out/environment" 2>/dev/null)" = "$environment" ]; then
   describe
   exit 0
 fi
@@ -56,11 +57,16 @@ fi
 rm -rf "$root/src"
 git clone -q --no-checkout --no-local . "$root/src"
 git -C "$root/src" checkout -q "$commit"
-in_root "$root" "cd /src && cmake --preset win32 >/dev/null && cmake --build --preset win32 --target Launcher >/dev/null" \
+# The tree with the same-publisher option on builds both files; its Launcher.exe is the default's bytes.
+in_root "$root" "cd /src && cmake --preset win32-same-publisher >/dev/null &&
+  cmake --build --preset win32-same-publisher --target Launcher Launcher-same-publisher >/dev/null" \
   </dev/null >"$root.build.log" 2>&1 || cannot "the build failed in it (log: $root.build.log)"
 mkdir -p "$out"
-cp "$root/src/build/win32/bin/Launcher.exe" "$out/Launcher.exe.partial"
+rm -f "$out/Launcher.exe" "$out/Launcher-same-publisher.exe"
 echo "$environment" >"$out/environment"
-mv "$out/Launcher.exe.partial" "$out/Launcher.exe"
+for program in Launcher-same-publisher Launcher; do
+  cp "$root/src/build/win32-same-publisher/bin/$program.exe" "$out/$program.exe.partial"
+  mv "$out/$program.exe.partial" "$out/$program.exe"
+done
 rm -rf "$root/src"
 describe

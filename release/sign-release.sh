@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# make sign: builds HEAD's Launcher.exe with the locked release toolchain (locked-build.sh: never the
-# host's compiler), signs it with Authenticode (SHA-256, with the certificate chain) into
-# build/release/Launcher.exe, and writes build/release/Launcher.exe.buildinfo beside it: the commit, the
+# make sign: builds HEAD's Launcher.exe and Launcher-same-publisher.exe with the locked release
+# toolchain (locked-build.sh: never the host's compiler), signs both with Authenticode (SHA-256, with
+# the certificate chain) into build/release/, and writes a .buildinfo beside each: the commit, the
 # environment it was built in, and the SHA-256 of the unsigned build and of the release, for the vendor
-# to publish. On any failure there is neither file, not even an older one.
+# to publish. On any failure there is none of these files, not even an older one.
 #
 # From the environment (make exports its variables to this script; none is put on a command line):
 #   PKCS11_MODULE, KEY and CERT
@@ -21,8 +21,7 @@
 #   OSSLSIGNCODE      the osslsigncode to run (default: the one on PATH; 2.5 and 2.9 both work)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-release=build/release/Launcher.exe
-buildinfo=$release.buildinfo
+programs=(Launcher Launcher-same-publisher)
 osslsigncode=${OSSLSIGNCODE:-osslsigncode}
 
 usage() {
@@ -36,7 +35,7 @@ need_file() {  # what, path
 }
 
 # A release from an earlier run must not pass for this one.
-rm -f "$release" "$buildinfo"
+for program in "${programs[@]}"; do rm -f "build/release/$program.exe" "build/release/$program.exe.buildinfo"; done
 
 args=(sign -h sha256 -n "Launcher")
 secret_file=${PASS_FILE:-}
@@ -87,35 +86,41 @@ if ! release/locked-build.sh "$commit" "$built" >"$work/environment"; then
   echo "sign: $(tail -n 1 "$work/environment")" >&2
   exit 1
 fi
-unsigned=$built/Launcher.exe
 [ -z "$(git status --porcelain --untracked-files=no)" ] ||
   echo "note:     the working tree has uncommitted changes; the release is commit $commit as committed"
 
-mkdir -p "$(dirname "$release")"
+mkdir -p build/release
 failed() {
   cat "$work/log" >&2
   echo "sign: $1" >&2
   exit 1
 }
-"$osslsigncode" "${args[@]}" -in "$unsigned" -out "$work/Launcher.exe" >"$work/log" 2>&1 ||
-  failed "osslsigncode could not sign $unsigned${TIMESTAMP_URL:+ with a timestamp from $TIMESTAMP_URL}"
-if [ -n "${TIMESTAMP_URL:-}" ]; then
-  # Asked for a timestamp, the release has one, or there is no release.
-  "$osslsigncode" extract-signature -in "$work/Launcher.exe" -out "$work/signature" >>"$work/log" 2>&1 &&
-    /usr/bin/python3 release/authenticode_signature.py "$work/signature" "$work" >"$work/kind" 2>>"$work/log" &&
-    grep -qx "timestamp: rfc3161" "$work/kind" ||
-    failed "the signed file carries no timestamp from $TIMESTAMP_URL"
-fi
-{
-  echo "commit:              $commit"
-  echo "sha256 of the build: $(sha256sum "$unsigned" | cut -d' ' -f1)"
-  echo "sha256 of the release: $(sha256sum "$work/Launcher.exe" | cut -d' ' -f1)"
-  cat "$work/environment"
-} >"$work/buildinfo"
-mv "$work/Launcher.exe" "$release"
-mv "$work/buildinfo" "$buildinfo"
-echo "signed:   $release"
-cat "$buildinfo"
-echo "buildinfo: $buildinfo"
+# Both signed into the private folder first, then moved: either both releases are there, or neither.
+for program in "${programs[@]}"; do
+  unsigned=$built/$program.exe
+  signed=$work/$program.exe
+  "$osslsigncode" "${args[@]}" -in "$unsigned" -out "$signed" >"$work/log" 2>&1 ||
+    failed "osslsigncode could not sign $unsigned${TIMESTAMP_URL:+ with a timestamp from $TIMESTAMP_URL}"
+  if [ -n "${TIMESTAMP_URL:-}" ]; then
+    # Asked for a timestamp, the release has one, or there is no release.
+    "$osslsigncode" extract-signature -in "$signed" -out "$work/signature" >>"$work/log" 2>&1 &&
+      /usr/bin/python3 release/authenticode_signature.py "$work/signature" "$work" >"$work/kind" 2>>"$work/log" &&
+      grep -qx "timestamp: rfc3161" "$work/kind" ||
+      failed "$program.exe carries no timestamp from $TIMESTAMP_URL"
+  fi
+  {
+    echo "commit:              $commit"
+    echo "sha256 of the build: $(sha256sum "$unsigned" | cut -d' ' -f1)"
+    echo "sha256 of the release: $(sha256sum "$signed" | cut -d' ' -f1)"
+    cat "$work/environment"
+  } >"$signed.buildinfo"
+done
+for program in "${programs[@]}"; do
+  mv "$work/$program.exe" "build/release/$program.exe"
+  mv "$work/$program.exe.buildinfo" "build/release/$program.exe.buildinfo"
+  echo "signed:   build/release/$program.exe"
+  cat "build/release/$program.exe.buildinfo"
+  echo "buildinfo: build/release/$program.exe.buildinfo"
+done
 [ -n "${TIMESTAMP_URL:-}" ] && echo "timestamp: $TIMESTAMP_URL" ||
   echo "note:     no timestamp (TIMESTAMP_URL): the signature is valid only while the certificate is"

@@ -44,7 +44,10 @@ if ! release/locked-build.sh "$commit" "build/locked/$commit" >"$work/environmen
   echo "REJECTED: not verified: $(tail -n 1 "$work/environment")"
   exit 1
 fi
+# Either of the commit's two launchers: the one whose bytes FILE has, whatever its name; failing that,
+# the one its name says (Launcher-same-publisher.exe, or else Launcher.exe), for the report.
 reference=build/locked/$commit/Launcher.exe
+case "${file##*/}" in *[Ss]ame-publisher*) reference=build/locked/$commit/Launcher-same-publisher.exe ;; esac
 failures=()
 
 # osslsigncode 2.9 fetches the CRL named in a certificate unless told not to, and fails without network;
@@ -176,6 +179,9 @@ fi
 
 # The bytes. A few differing bytes in a file of the same size is this build altered; anything else is
 # not this commit's build at all.
+for build in build/locked/$commit/Launcher.exe build/locked/$commit/Launcher-same-publisher.exe; do
+  ! cmp -s "$work/unsigned.exe" "$build" || reference=$build
+done
 if ! cmp -s "$work/unsigned.exe" "$reference"; then
   size=$(stat -c %s "$work/unsigned.exe")
   expected_size=$(stat -c %s "$reference")
@@ -194,7 +200,7 @@ fi
 echo "commit:              $commit"
 echo "file:                $file"
 echo "sha256 of the file:  $(sha256sum "$file" | cut -d' ' -f1)"
-echo "sha256 of the build: $(sha256sum "$reference" | cut -d' ' -f1)"
+echo "sha256 of the build: $(sha256sum "$reference" | cut -d' ' -f1) (${reference##*/})"
 cat "$work/environment"
 echo "authenticode digest: $digest"
 echo "signer:              $subject"

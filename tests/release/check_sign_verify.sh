@@ -168,6 +168,7 @@ cert_uri='pkcs11:token=Vendor%20Token;object=codesign;type=cert'
 
 commit=$(git -C "$src" rev-parse HEAD)
 release=$src/build/release/Launcher.exe
+second=$src/build/release/Launcher-same-publisher.exe  # signed with it, or neither is
 
 changed_byte() {  # file, offset: that byte plus one, in place
   local byte
@@ -194,24 +195,27 @@ for osslsigncode in "${versions[@]}"; do
   # name | environment | make sign arguments | release kept as ("": make sign must fail, leaving none,
   # though an earlier release and its buildinfo were there)
   while IFS='|' read -r name environment arguments keep; do
-    rm -f "$release" "$release.buildinfo"
+    rm -f "$release" "$release.buildinfo" "$second" "$second.buildinfo"
     if [ -z "$keep" ]; then
       mkdir -p "${release%/*}"
-      echo "an earlier release" | tee "$release" >"$release.buildinfo"
+      echo "an earlier release" | tee "$release" "$second" "$second.buildinfo" >"$release.buildinfo"
     fi
     set +e
     eval "$environment make -s -C \"\$src\" sign $arguments" >sign.log 2>&1
     status=$?
     set -e
-    if [ -n "$keep" ] && [ "$status" = 0 ] && [ -f "$release" ] &&
-       grep -qx "commit: *$commit" "$release.buildinfo" &&
-       grep -qx "sha256 of the release: $(sha256sum "$release" | cut -d' ' -f1)" "$release.buildinfo"; then
+    if [ -n "$keep" ] && [ "$status" = 0 ] && [ -f "$release" ] && [ -f "$second" ] &&
+       grep -qx "commit: *$commit" "$release.buildinfo" "$second.buildinfo" &&
+       grep -qx "sha256 of the release: $(sha256sum "$release" | cut -d' ' -f1)" "$release.buildinfo" &&
+       grep -qx "sha256 of the release: $(sha256sum "$second" | cut -d' ' -f1)" "$second.buildinfo"; then
       cp "$release" "$keep"
+      cp "$second" "sp-$keep"
       pass "make sign: $name"
-    elif [ -z "$keep" ] && [ "$status" != 0 ] && [ ! -e "$release" ] && [ ! -e "$release.buildinfo" ]; then
+    elif [ -z "$keep" ] && [ "$status" != 0 ] && [ ! -e "$release" ] && [ ! -e "$release.buildinfo" ] &&
+         [ ! -e "$second" ] && [ ! -e "$second.buildinfo" ]; then
       pass "make sign: $name"
     else
-      fail "make sign: $name" "exit status $status; release file: $(ls "$release" "$release.buildinfo" 2>&1)" "$(tail -n 5 sign.log)"
+      fail "make sign: $name" "exit status $status; release files: $(ls "$release"* "$second"* 2>&1)" "$(tail -n 5 sign.log)"
     fi
   done <<EOF_SIGN
 a key file, its password on make's command line (still taken)||CERT=$w/chain.pem KEY=$w/vendor.key PASS=test-only|signed.exe
@@ -267,6 +271,8 @@ signed release|signed.exe||||0|verdict:             this is the launcher built f
 signed release, chain checked against its CA|signed.exe|ca.pem|||0|signed by a chain from
 signed release: no timestamp, revocation not checked|signed.exe|ca.pem|||0|timestamp: none
 signed from a PKCS#12 file|signed-p12.exe|ca.pem|||0|signer:              /CN=Throwaway Vendor/O=Test
+the same-publisher build, signed with it|sp-signed.exe|ca.pem|||0|(Launcher-same-publisher.exe)
+the same-publisher build signed on a token, renamed: known by its bytes|sp-token.exe|ca.pem|tsa-ca.pem||0|(Launcher-same-publisher.exe)
 the unsigned build|unsigned.exe||||0|authenticode digest: none (unsigned)
 one byte changed in the code: the signature no longer matches|tampered.exe||||1|REJECTED: broken signature
 one byte changed in the code: the bytes are not this build's|tampered.exe||||1|REJECTED: changed bytes
