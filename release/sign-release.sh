@@ -103,8 +103,8 @@ for program in "${programs[@]}"; do
     failed "osslsigncode could not sign $unsigned${TIMESTAMP_URL:+ with a timestamp from $TIMESTAMP_URL}"
   if [ -n "${TIMESTAMP_URL:-}" ]; then
     # Asked for a timestamp, the release has one, or there is no release.
-    "$osslsigncode" extract-signature -in "$signed" -out "$work/signature" >>"$work/log" 2>&1 &&
-      /usr/bin/python3 release/authenticode_signature.py "$work/signature" "$work" >"$work/kind" 2>>"$work/log" &&
+    "$osslsigncode" extract-signature -in "$signed" -out "$signed.signature" >>"$work/log" 2>&1 &&
+      /usr/bin/python3 release/authenticode_signature.py "$signed.signature" "$work" >"$work/kind" 2>>"$work/log" &&
       grep -qx "timestamp: rfc3161" "$work/kind" ||
       failed "$program.exe carries no timestamp from $TIMESTAMP_URL"
   fi
