@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Benchmark (not a test): Launcher.exe against a plain-C floor making the same Win32 calls, under Wine,
-# on two paths: setting present but installer missing (probe only), and installer launched.
+# Benchmark (not a test): Launcher.exe and Launcher-same-publisher.exe against a plain-C floor making
+# the default build's Win32 calls, under Wine, on two paths: setting present but installer missing
+# (probe only), and installer launched (for the same-publisher build: it and the installer signed by one
+# throwaway publisher, so that it takes that path after its signature checks).
 # Prints medians over RUNS runs (default 30) per command and their ratio; the Win32 and NT calls one run's
 # main thread makes (counted with WINEDEBUG=+relay, server warm); both files' sizes, and the launcher's
 # bytes by origin.
@@ -19,8 +21,16 @@ targets="floor quick_installer Launcher"
 cmake --preset "$bench_preset" >/dev/null && cmake --build --preset "$bench_preset" --target $targets >/dev/null
 rm -rf "$out" && mkdir -p "$out"
 cp "$tree/bin/floor.exe" "$tree/bin/quick_installer.exe" "$out/"
-echo "bench: both programs built in $tree by $(sed -n 's/^CMAKE_C_COMPILER:[A-Z]*=//p' "$tree/CMakeCache.txt" | xargs basename)" \
-  "and its C++ twin, with $(ninja -C "$tree" -t commands floor | grep -m1 -o ' -O[s0-3].*-fdata-sections') (the launcher adds -fstack-protector-strong)"
+# The same-publisher build of the same kind: the shipped tree with the option on, or the twin's own.
+same_tree=$tree
+[ "$bench_preset" != win32 ] || same_tree=build/win32-same-publisher
+cmake --preset "${same_tree#build/}" >/dev/null && cmake --build --preset "${same_tree#build/}" --target Launcher-same-publisher >/dev/null
+same_unsigned=$same_tree/bin/Launcher-same-publisher.exe
+tests/wine/sign_for_same_publisher.sh "$out" "$same_unsigned" "$out/quick_installer.exe"
+mv "$out/Launcher-same-publisher-signed.exe" "$out/Launcher-same-publisher.exe"
+compile=$(ninja -C "$tree" -t commands floor | grep -m1 -- ' -c ')
+echo "bench: the floor and Launcher.exe built in $tree by $(basename "${compile%% *}") and its C++ twin," \
+  "with$(echo "$compile" | grep -o ' -O[s0-3].*-fdata-sections') (the launcher adds -fstack-protector-strong)"
 
 . scripts/wine-prefix.sh
 new_wine_prefix "$WINEPREFIX" "$PWD/build/wine-templates"
@@ -35,7 +45,7 @@ mkdir -p "$install"
 cp "$launcher" "$out/Launcher.exe"
 
 time_path() {  # name, label, the beginning of the line each program must write on that path
-  for program in Launcher floor; do
+  for program in Launcher Launcher-same-publisher floor; do
     # A warm run first: the server, the prefix's files and the page cache as in a timed run.
     "$loader" "$out/$program.exe" >/dev/null 2>&1
     WINEDEBUG=+pid,+relay "$loader" "$out/$program.exe" >/dev/null 2>"$out/relay.log"
@@ -51,40 +61,45 @@ time_path() {  # name, label, the beginning of the line each program must write 
     echo "$program $(grep -a -c "^$main:Call " "$out/relay.log")" >>"$out/$1.calls"
   done
   hyperfine -N --warmup 3 --runs "$runs" --export-json "$out/$1.json" \
-    -n Launcher "$loader $out/Launcher.exe" -n floor "$loader $out/floor.exe" >/dev/null
+    -n Launcher "$loader $out/Launcher.exe" -n Launcher-same-publisher "$loader $out/Launcher-same-publisher.exe" \
+    -n floor "$loader $out/floor.exe" >/dev/null
 }
 rm -f "$install/SentrelInstaller.exe"
 time_path probe "setting set, installer missing" 'Launcher: nothing started: no installer file (missing, or a directory): C:\Bench Installer\SentrelInstaller.exe'
-cp "$out/quick_installer.exe" "$install/SentrelInstaller.exe"
+cp "$out/quick_installer-signed.exe" "$install/SentrelInstaller.exe"
 time_path launch "installer launched" 'Launcher: starting C:\Bench Installer\SentrelInstaller.exe'
 
 # The link map lies in the build tree of the Launcher.exe being timed.
-/usr/bin/python3 - "$out" "$runs" "$(dirname "$(dirname "$launcher")")/Launcher.map" <<'PY'
+/usr/bin/python3 - "$out" "$runs" "$(dirname "$(dirname "$launcher")")/Launcher.map" "$same_unsigned" <<'PY'
 import json, os, subprocess, sys
 import pefile
-out, runs, link_map = sys.argv[1], sys.argv[2], sys.argv[3]
-print(f"\nmedian wall time of one run under Wine, {runs} runs each")
-print(f"{'path':<30}{'Launcher.exe':>14}{'floor (C)':>12}{'ratio':>8}  goal <= 1.05")
-for name, label in (("probe", "setting set, installer missing"), ("launch", "installer launched")):
-    results = {r["command"]: r for r in json.load(open(f"{out}/{name}.json"))["results"]}
-    launcher, floor = results["Launcher"]["median"], results["floor"]["median"]
+out, runs, link_map, same_unsigned = sys.argv[1:5]
+paths = (("probe", "setting set, installer missing"), ("launch", "installer launched"))
+print(f"\nmedian wall time of one run under Wine, {runs} runs each (same-publisher: Launcher-same-publisher.exe)")
+print(f"{'path':<30}{'Launcher.exe':>14}{'floor (C)':>12}{'ratio':>8}  goal <= 1.05{'same-publisher':>17}{'ratio':>8}")
+for name, label in paths:
+    results = {r["command"]: r["median"] for r in json.load(open(f"{out}/{name}.json"))["results"]}
+    launcher, floor, same = results["Launcher"], results["floor"], results["Launcher-same-publisher"]
     ratio = launcher / floor
-    print(f"{label:<30}{launcher * 1000:>11.1f} ms{floor * 1000:>9.1f} ms{ratio:>8.3f}  {'met' if ratio <= 1.05 else 'NOT met'}")
+    print(f"{label:<30}{launcher * 1000:>11.1f} ms{floor * 1000:>9.1f} ms{ratio:>8.3f}  {'met' if ratio <= 1.05 else 'NOT met':<11}"
+          f"{same * 1000:>14.1f} ms{same / floor:>8.3f}")
 print(f"\nWin32 and NT calls of one run's main thread (WINEDEBUG=+relay, server warm)")
-print(f"{'path':<30}{'Launcher.exe':>14}{'floor (C)':>12}{'ratio':>8}  goal <= 1.10")
-for name, label in (("probe", "setting set, installer missing"), ("launch", "installer launched")):
+print(f"{'path':<30}{'Launcher.exe':>14}{'floor (C)':>12}{'ratio':>8}  goal <= 1.10{'same-publisher':>17}{'ratio':>8}")
+for name, label in paths:
     calls = dict(line.split() for line in open(f"{out}/{name}.calls"))
-    launcher, floor = int(calls["Launcher"]), int(calls["floor"])
+    launcher, floor, same = int(calls["Launcher"]), int(calls["floor"]), int(calls["Launcher-same-publisher"])
     ratio = launcher / floor
-    print(f"{label:<30}{launcher:>14}{floor:>12}{ratio:>8.3f}  {'met' if ratio <= 1.10 else 'NOT met'}")
+    print(f"{label:<30}{launcher:>14}{floor:>12}{ratio:>8.3f}  {'met' if ratio <= 1.10 else 'NOT met':<11}{same:>17}{same / floor:>8.3f}")
     print(open(f"{out}/{name}.said").read(), end="")
-print(f"\n{'file':<16}{'bytes':>10}{'without resources':>20}")
-for exe in ("Launcher.exe", "floor.exe"):
-    path = f"{out}/{exe}"
+print("  (under relay, the same-publisher build's count takes in every exported call that Wine's own wintrust,\n"
+      "  crypt32 and rsaenh make while they hash and verify: Wine's work, more than the launcher's own calls)")
+print(f"\n{'file (unsigned)':<28}{'bytes':>10}{'without resources':>20}")
+for exe, path in (("Launcher.exe", f"{out}/Launcher.exe"), ("Launcher-same-publisher.exe", same_unsigned),
+                  ("floor.exe", f"{out}/floor.exe")):
     pe = pefile.PE(path)
     rsrc = sum(s.SizeOfRawData for s in pe.sections if s.Name.rstrip(b"\0") == b".rsrc")
     size = os.path.getsize(path)
-    print(f"{exe:<16}{size:>10}{size - rsrc:>20}")
+    print(f"{exe:<28}{size:>10}{size - rsrc:>20}")
 print(f"goal for Launcher.exe without resources: at most 163840 bytes")
 if os.path.exists(link_map):
     print("\nLauncher.exe by origin (the linker's map; headers and alignment come on top)")

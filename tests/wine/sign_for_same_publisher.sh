@@ -1,11 +1,11 @@
 #!/bin/sh
-# Signed copies for the same-publisher rows of the end-to-end test, with throwaway certificates made
-# here (never a committed key): a test CA, the vendor's code-signing certificate and another
-# publisher's from the same CA.
-# Usage: sign_for_same_publisher.sh OUTPUT_DIRECTORY Launcher-same-publisher.exe FakeInstaller.exe
-# Writes to OUTPUT_DIRECTORY: Launcher-same-publisher-signed.exe, FakeInstaller-signed.exe (both the
-# vendor's), FakeInstaller-tampered.exe (the vendor's, one byte changed after signing) and
-# FakeInstaller-other-publisher.exe.
+# Signed copies for the same-publisher rows of the end-to-end test and for the benchmark, with
+# throwaway certificates made here (never a committed key): a test CA, the vendor's code-signing
+# certificate and another publisher's from the same CA.
+# Usage: sign_for_same_publisher.sh OUTPUT_DIRECTORY LAUNCHER.exe INSTALLER.exe
+# Writes to OUTPUT_DIRECTORY: LAUNCHER-signed.exe, INSTALLER-signed.exe (both the vendor's),
+# INSTALLER-tampered.exe (the vendor's, one byte changed after signing) and
+# INSTALLER-other-publisher.exe.
 set -eu
 out=$(readlink -f "$1") launcher=$(readlink -f "$2") installer=$(readlink -f "$3")
 work=$(mktemp -d)
@@ -26,12 +26,13 @@ sign() {  # who, input, output
   rm -f "$3"
   quiet osslsigncode sign -certs "$1-chain.pem" -key "$1.key" -h sha256 -in "$2" -out "$3"
 }
-sign vendor "$launcher" "$out/Launcher-same-publisher-signed.exe"
-sign vendor "$installer" "$out/FakeInstaller-signed.exe"
-sign other "$installer" "$out/FakeInstaller-other-publisher.exe"
+l=$out/$(basename "$launcher" .exe) i=$out/$(basename "$installer" .exe)
+sign vendor "$launcher" "$l-signed.exe"
+sign vendor "$installer" "$i-signed.exe"
+sign other "$installer" "$i-other-publisher.exe"
 # One byte of the code changed after signing: the file's digest no longer matches the signed one. The
 # byte at 1 KiB lies in the first section, which the digest covers.
-cp "$out/FakeInstaller-signed.exe" "$out/FakeInstaller-tampered.exe"
-printf '\377' | dd of="$out/FakeInstaller-tampered.exe" bs=1 seek=1024 conv=notrunc 2>/dev/null
-cmp -s "$out/FakeInstaller-signed.exe" "$out/FakeInstaller-tampered.exe" && { echo "the tampered copy is unchanged" >&2; exit 1; }
+cp "$i-signed.exe" "$i-tampered.exe"
+printf '\377' | dd of="$i-tampered.exe" bs=1 seek=1024 conv=notrunc 2>/dev/null
+cmp -s "$i-signed.exe" "$i-tampered.exe" && { echo "the tampered copy is unchanged" >&2; exit 1; }
 exit 0
