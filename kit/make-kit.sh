@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # make kit: build/kit/LauncherChecks.zip, the check kit a vendor runs on real Windows: the shipped
-# Launcher.exe, the i686 test programs that the Wine tests run, the runner LauncherChecks.exe,
+# Launcher.exe and Launcher-same-publisher.exe, the i686 test programs that the Wine tests run, the runner LauncherChecks.exe,
 # README.txt and run_kit.cmd, which runs it as a CI job does. Reproducible: the same commit gives the
 # same bytes (fixed entry times and order, and programs linked without timestamps).
 #
@@ -19,18 +19,24 @@ if [ "$preset" = win32-tests ]; then
   configure win32
   cmake --build --preset win32 --target Launcher >/dev/null
   launcher=build/win32/bin/Launcher.exe  # the shipped file itself, not the tests' posix-variant build
+  configure win32-same-publisher
+  cmake --build --preset win32-same-publisher --target Launcher-same-publisher >/dev/null
+  same_publisher=build/win32-same-publisher/bin/Launcher-same-publisher.exe
 else
   zip=build/kit/LauncherChecks-$preset.zip
   launcher=$tree/bin/Launcher.exe
+  same_publisher=$tree/bin/Launcher-same-publisher.exe
 fi
 configure "$preset"
 cmake --build --preset "$preset" --target LauncherChecks wine_registry_test wine_file_probe_test \
-  wine_code_page_test wine_end_to_end_test wine_dll_search_test wine_runtime_test FakeInstaller RuntimeProbe >/dev/null
+  wine_code_page_test wine_end_to_end_test wine_dll_search_test wine_runtime_test FakeInstaller RuntimeProbe \
+  Launcher-same-publisher >/dev/null
 
 stage=build/kit/$preset.stage
 rm -rf "$stage"
 mkdir -p "$stage/dll-planting"
 cp "$launcher" "$stage/Launcher.exe"
+cp "$same_publisher" "$stage/Launcher-same-publisher.exe"
 for program in LauncherChecks wine_registry_test wine_file_probe_test wine_code_page_test wine_end_to_end_test \
                wine_runtime_test FakeInstaller RuntimeProbe; do
   cp "$tree/bin/$program.exe" "$stage/"

@@ -27,7 +27,9 @@ rem   for the whole run, default 4200), then judges its report alone.
 rem
 rem System32's tools are named by full path: a find.exe earlier on PATH (Git's, MSYS's) reads its
 rem arguments otherwise. Delayed expansion is off, so that "!" in a path or a report line stays as it is;
-rem report lines and paths reach echo through for variables, which cmd does not parse again.
+rem report lines reach echo through for variables, which cmd does not parse again, and paths inside
+rem quotes, where "&", "^" and parentheses are plain text (Wine 10's cmd rejects a for set whose quoted
+rem path holds a parenthesis).
 setlocal EnableExtensions DisableDelayedExpansion
 set "find=%SystemRoot%\System32\find.exe"
 set "mode=elevated"
@@ -116,6 +118,8 @@ call :require "test program: code page" codepage
 call :require "test program: end to end"
 call :require "test program: DLL search"
 call :require "test program: runtime"
+call :require "test program: same-publisher build, an untrusted chain: nothing started"
+call :require "test program: same-publisher build, a trusted chain: started"
 call :require "UTF-8 conversion refuses WC_NO_BEST_FIT_CHARS with ERROR_INVALID_FLAGS"
 call :require "UTF-8 conversion refuses lpUsedDefaultChar with ERROR_INVALID_PARAMETER"
 call :require "1252 with flags 0 turns U+0141 into L (best fit)"
@@ -150,9 +154,9 @@ rem cmd's move leaves errorlevel as it was when it succeeds: what is there after
 move /y "%report%" "%reports%\" >nul
 if not exist "%reports%\%report%" goto notmoved
 set "report=%reports%\%report%"
-for %%r in ("%report%") do echo report: %%~r
+echo report: "%report%"
 if not defined GITHUB_STEP_SUMMARY goto summarized
-for %%r in ("%report%") do >>"%GITHUB_STEP_SUMMARY%" echo ### LauncherChecks %run%: %%~r
+>>"%GITHUB_STEP_SUMMARY%" echo ### LauncherChecks %run%: "%report%"
 >>"%GITHUB_STEP_SUMMARY%" echo ```
 >>"%GITHUB_STEP_SUMMARY%" type "%report%"
 >>"%GITHUB_STEP_SUMMARY%" echo ```
@@ -197,7 +201,7 @@ echo usage: run_kit.cmd KIT_FOLDER REPORTS_FOLDER [unelevated]
 exit /b 2
 
 :nokit
-for %%k in ("%kit%") do echo run_kit: no LauncherChecks.exe in %%~k
+echo run_kit: no LauncherChecks.exe in "%kit%"
 exit /b 2
 
 :noreport

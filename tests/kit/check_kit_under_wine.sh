@@ -36,7 +36,7 @@ failed=0
 # exit status and how long it runs): it exits 0 only for a whole report that proves every check its mode
 # requires, from a runner that exited 0. The folder's name holds a space, "&", parentheses, "^" and a
 # letter outside ASCII, all of which cmd must take as they are.
-cmake --build --preset "$preset" --target stand_in_runner stand_in_runas >/dev/null
+cmake --build --preset "$preset" --target stand_in_runner stand_in_runas as_administrator >/dev/null
 stand_in_name='Stand In & (Co) ^Zoë'
 stand_in="$WINEPREFIX/drive_c/$stand_in_name"
 mkdir -p "$stand_in" "$WINEPREFIX/drive_c/Fake"
@@ -52,6 +52,8 @@ cp "build/$preset/bin/stand_in_runas.exe" "$WINEPREFIX/drive_c/Fake/find.exe"
 # The checks each mode requires, as the runner names them.
 required=("test program: registry" "test program: file probe" "test program: code page" "test program: end to end"
   "test program: DLL search" "test program: runtime"
+  "test program: same-publisher build, an untrusted chain: nothing started"
+  "test program: same-publisher build, a trusted chain: started"
   "UTF-8 conversion refuses WC_NO_BEST_FIT_CHARS with ERROR_INVALID_FLAGS"
   "UTF-8 conversion refuses lpUsedDefaultChar with ERROR_INVALID_PARAMETER"
   "1252 with flags 0 turns U+0141 into L (best fit)"
@@ -120,7 +122,7 @@ while IFS='|' read -r name report status mode actions environment want_status wa
     failed=1
   fi
 done <<EOF_RUN_KIT
-a clean report|clean.txt|0||||0|report: $win_folder\\reports\\LauncherChecks-STANDIN-20000101-000000.txt
+a clean report|clean.txt|0||||0|report: "$win_folder\\reports\\LauncherChecks-STANDIN-20000101-000000.txt"
 a report with a FAILED line|failed.txt|0||||1|FAILED: the report has FAILED lines
 a FAILED line, another find.exe in the kit's folder and first on PATH|failed.txt|0|||WINEPATH=C:\\Fake|1|FAILED: the report has FAILED lines
 a clean report, and the runner's exit status 3|clean.txt|3||||1|FAILED: LauncherChecks.exe exited 3
@@ -130,7 +132,7 @@ a closing line with fewer passed than proven|too-few-passed.txt|0||||1|FAILED: t
 a runner killed before its report was whole|clean.txt|0|||STAND_IN_PARTIAL=yes|1|FAILED: incomplete report: LauncherChecks.exe ended before its report was whole; what it wrote is LauncherChecks-report.partial in the reports folder
 an unknown third argument|clean.txt|0|elevatd|||2|usage: run_kit.cmd KIT_FOLDER REPORTS_FOLDER [unelevated]
 on GitHub Actions, a skipped check is a warning on the run's page|clean.txt|0||true||0|::warning title=LauncherChecks elevated::skipped: another check: not here
-without elevation, a clean report|unelevated.txt|0|unelevated|||0|report: $win_folder\\reports\\LauncherChecks-STANDIN-20000101-000000.txt
+without elevation, a clean report|unelevated.txt|0|unelevated|||0|report: "$win_folder\\reports\\LauncherChecks-STANDIN-20000101-000000.txt"
 without elevation, where Windows does not virtualize|uac-off.txt|0|unelevated|||1|  the report says: not proven: $virtualization: UAC is off (EnableLUA is 0)
 without elevation, a runner that never starts|unelevated.txt|0|unelevated||STAND_IN_RUNAS_STARTS=no|1|FAILED: the run without elevation could not be made: no LauncherChecks.exe ran, and no report came, within 3 seconds of runas
 without elevation, a runner that ends without a report||0|unelevated||STAND_IN_SECONDS=3|1|FAILED: LauncherChecks.exe ended without writing a report
@@ -140,6 +142,9 @@ EOF_RUN_KIT
 rm -rf "$stand_in" "$WINEPREFIX/drive_c/Fake" "$WINEPREFIX/drive_c/call_run_kit.cmd"
 
 key='HKLM\Software\Vantorq Technologies\SnDriverInstaller'
+# The real runs are made as a vendor makes them, as administrator: Wine 10, like Windows with UAC on,
+# starts programs with a limited token.
+admin="Z:${source//\//\\}\\build\\$preset\\bin\\as_administrator.exe"
 setting() {  # what reg query prints of each view, "not found" too
   for view in /reg:32 /reg:64; do { "$loader" reg query "$key" "$view" </dev/null 2>&1 || true; } | tr -d '\r'; done
 }
@@ -167,7 +172,7 @@ for views in "/reg:32 /reg:64" "/reg:64" "/reg:32"; do
   # First a run cut off while the programs that change the setting run (its saved copy is there): the
   # next run must put the setting back before anything else. Once: the runs after it show the rest.
   if [ "$views" = "/reg:32 /reg:64" ]; then
-    (cd "$folder" && "$loader" 'C:\Kit\LauncherChecks.exe' </dev/null >"$work/cut-off.out" 2>&1 &)
+    (cd "$folder" && "$loader" "$admin" 'C:\Kit\LauncherChecks.exe' </dev/null >"$work/cut-off.out" 2>&1 &)
     for _ in $(seq 1200); do [ -f "$folder/LauncherChecks-saved-setting.bin" ] && break; sleep 0.1; done
     sleep 2
     /usr/lib/wine/wineserver -k
@@ -176,7 +181,7 @@ for views in "/reg:32 /reg:64" "/reg:64" "/reg:32"; do
   fi
 
   set +e
-  GITHUB_STEP_SUMMARY="Z:${work//\//\\}\\summary.md" "$loader" cmd /c 'C:\Kit\run_kit.cmd' 'C:\Kit' \
+  GITHUB_STEP_SUMMARY="Z:${work//\//\\}\\summary.md" "$loader" "$admin" cmd /c 'C:\Kit\run_kit.cmd' 'C:\Kit' \
     "Z:${work//\//\\}\\reports" </dev/null >"$work/runner.out" 2>"$work/runner.err"
   status=$?
   set -e

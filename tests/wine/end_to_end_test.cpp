@@ -2,10 +2,14 @@
 // launcher started it.
 #include <windows.h>
 #include <shlobj.h>
+#include <wincrypt.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -40,7 +44,9 @@ struct LauncherRun {
 LauncherRun RunLauncher(const std::wstring& arguments, WORD showWindow, const std::wstring& currentDirectory,
                         const std::wstring& program = L"Launcher.exe") {
   LauncherRun run;
-  std::wstring commandLine = L"\"" + BinaryDirectory() + L"\\" + program + L"\" " + arguments;
+  // A program named by its full path runs from there; any other from this test's own folder.
+  const std::wstring path = program.find(L':') != std::wstring::npos ? program : BinaryDirectory() + L"\\" + program;
+  std::wstring commandLine = L"\"" + path + L"\" " + arguments;
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -335,6 +341,119 @@ TEST_F(EndToEnd, SamePublisherBuildStartsOnlyItsOwnPublishersInstaller) {
     const std::wstring recorded = StartedInstaller(expectStarted);
     EXPECT_EQ(recorded.empty(), !expectStarted) << Narrow(recorded);
   }
+}
+
+// On Windows only (the check kit runs these): the same-publisher build against chains that Windows
+// itself judges. Two certificates with the vendor's subject, made here by PowerShell's
+// New-SelfSignedCertificate, sign copies of the launcher and the stand-in installer; their private keys
+// are deleted at once, so nothing can be signed with them afterwards. One is made a trusted root of
+// the machine for the run (LocalMachine\Root: administrators only, no prompt) and removed afterwards;
+// the other never is. Wine has no New-SelfSignedCertificate, and its WinVerifyTrust trusts any root.
+class SamePublisherOnWindows : public EndToEnd {
+ protected:
+  void SetUp() override {
+    HKEY wine = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Wine", 0, KEY_READ, &wine) == ERROR_SUCCESS) {
+      RegCloseKey(wine);
+      GTEST_SKIP() << "Windows only: Wine has no New-SelfSignedCertificate, and its WinVerifyTrust trusts any root";
+    }
+    EndToEnd::SetUp();
+    PrepareScratch({});
+    const std::wstring signing = Scratch + L"\\signing";
+    SHCreateDirectoryExW(nullptr, signing.c_str(), nullptr);
+    for (const wchar_t* name : {L"trusted", L"untrusted"}) {
+      SHCreateDirectoryExW(nullptr, (Scratch + L"\\" + name).c_str(), nullptr);
+      ASSERT_TRUE(CopyFileW(fakeInstaller_.c_str(), (Scratch + L"\\" + name + L"\\SentrelInstaller.exe").c_str(), FALSE));
+    }
+    ASSERT_TRUE(CopyFileW((BinaryDirectory() + L"\\Launcher-same-publisher.exe").c_str(), launcher_.c_str(), FALSE));
+    const std::wstring script =
+        L"$ErrorActionPreference = 'Stop'\n"
+        L"function New-Signer { New-SelfSignedCertificate -Type CodeSigningCert -CertStoreLocation Cert:\\CurrentUser\\My "
+        L"-Subject 'CN=Vantorq Technologies, O=Vantorq Technologies, C=DE' -KeyAlgorithm RSA -KeyLength 2048 "
+        L"-HashAlgorithm SHA256 -NotAfter (Get-Date).AddDays(1) }\n"
+        L"$trusted = New-Signer; $untrusted = New-Signer\n"
+        L"try {\n"
+        L"  foreach ($pair in @(@($trusted, '" + launcher_ + L"'), @($trusted, '" + Scratch + L"\\trusted\\SentrelInstaller.exe'),"
+        L" @($untrusted, '" + Scratch + L"\\untrusted\\SentrelInstaller.exe'))) {\n"
+        L"    $signed = Set-AuthenticodeSignature -FilePath $pair[1] -Certificate $pair[0] -HashAlgorithm SHA256\n"
+        L"    if (-not $signed.SignerCertificate) { throw \"not signed: $($pair[1]): $($signed.StatusMessage)\" } }\n"
+        L"  Export-Certificate -Cert $trusted -FilePath '" + certificate_ + L"' -Type CERT | Out-Null\n"
+        L"} finally { foreach ($c in @($trusted, $untrusted)) { Remove-Item ('Cert:\\CurrentUser\\My\\' + $c.Thumbprint) -DeleteKey } }\n";
+    ASSERT_EQ(RunPowerShell(script), 0u) << "PowerShell could not make the certificates and sign";
+    // The trusted one becomes a root of this machine for the run.
+    HANDLE file = CreateFileW(certificate_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    BYTE der[8192];
+    DWORD size = 0;
+    ReadFile(file, der, sizeof der, &size, nullptr);
+    CloseHandle(file);
+    root_ = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    ASSERT_NE(root_, nullptr) << "LocalMachine\\Root: " << GetLastError() << " (run as administrator)";
+    ASSERT_TRUE(CertAddEncodedCertificateToStore(root_, X509_ASN_ENCODING, der, size, CERT_STORE_ADD_NEW, &added_))
+        << "the test root could not be added: " << GetLastError();
+  }
+  void TearDown() override {
+    if (added_) CertDeleteCertificateFromStore(added_);  // frees the context too
+    if (root_) CertCloseStore(root_, 0);
+    EndToEnd::TearDown();
+  }
+  // Runs the launcher against the installer in Scratch\<folder>; returns whether it was started, and
+  // its debugger line.
+  bool Launch(const wchar_t* folder, std::string* line) {
+    wine_test::WriteSetting(REG_SZ, RegistryBytes(std::u16string(u"C:\\launcher-e2e\\") +
+                                                  std::u16string(folder, folder + std::wcslen(folder))));
+    const LauncherRun run = RunLauncher(L"", SW_SHOWNORMAL, Scratch, launcher_);
+    EXPECT_EQ(run.exitCode, 0u);
+    *line = debugOutput_.TextOf(run.pid, true);
+    return !StartedInstaller(line->rfind("Launcher: starting ", 0) == 0).empty();
+  }
+  static DWORD RunPowerShell(const std::wstring& script) {
+    // -EncodedCommand: the script as base64 of UTF-16LE, so that no quoting of cmd or PowerShell applies.
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string bytes;
+    for (wchar_t unit : script) bytes += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    std::wstring encoded;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+      const std::uint32_t n = (static_cast<unsigned char>(bytes[i]) << 16) |
+                              (i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) << 8 : 0) |
+                              (i + 2 < bytes.size() ? static_cast<unsigned char>(bytes[i + 2]) : 0);
+      for (std::size_t k = 0; k < 4; ++k) encoded += k <= (bytes.size() - i) ? digits[(n >> (18 - 6 * k)) & 63] : '=';
+    }
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(system) + L"\\WindowsPowerShell\\v1.0\\powershell.exe\" -NoProfile "
+                           L"-NonInteractive -ExecutionPolicy Bypass -EncodedCommand " + encoded;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process))
+      return GetLastError();
+    WaitForSingleObject(process.hProcess, 300000);
+    DWORD status = 259;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return status;
+  }
+
+  const std::wstring launcher_ = Scratch + L"\\signing\\Launcher-same-publisher.exe";
+  const std::wstring certificate_ = Scratch + L"\\signing\\trusted.cer";
+  HCERTSTORE root_ = nullptr;
+  PCCERT_CONTEXT added_ = nullptr;
+};
+
+TEST_F(SamePublisherOnWindows, UntrustedChainStartsNothing) {
+  std::string line;
+  EXPECT_FALSE(Launch(L"untrusted", &line)) << line;
+  EXPECT_EQ(line, "Launcher: nothing started: the installer's signature does not hold (CERT_E_UNTRUSTEDROOT, "
+                  "0x800B0109): C:\\launcher-e2e\\untrusted\\SentrelInstaller.exe\n");
+}
+
+TEST_F(SamePublisherOnWindows, TrustedChainStarts) {
+  std::string line;
+  EXPECT_TRUE(Launch(L"trusted", &line)) << line;
+  EXPECT_EQ(line, "Launcher: starting C:\\launcher-e2e\\trusted\\SentrelInstaller.exe in C:\\launcher-e2e\\trusted\n");
 }
 
 // The benchmark times Launcher.exe against its plain-C floor (floor.exe, built beside it) on two paths;
