@@ -42,7 +42,7 @@ test: build
 	       -DLAUNCHER_SAME_PUBLISHER_EXE=$(CURDIR)/build/win32-same-publisher/bin/Launcher-same-publisher.exe \
 	       -DLAUNCHER_WINE_TEST_DIR=$(CURDIR)/build/$$preset -DLAUNCHER_FUZZ_DIR=$(CURDIR)/build/fuzz >/dev/null && \
 	 cmake --build --preset host && \
-	 ctest --test-dir build/host --output-on-failure -j 2
+	 scripts/run-ctest.sh
 
 demo: build
 	@scripts/demo.sh
