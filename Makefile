@@ -1,19 +1,21 @@
 # make build  - Launcher.exe as shipped (build/win32/bin/Launcher.exe)
 # make demo   - run it under Wine against a sample installer and show what it started
 # make test   - every test (host, file contract, Wine), in one ctest run
-# make bench  - Launcher.exe against a plain-C floor under Wine (a benchmark: prints, asserts nothing)
+# make bench  - Launcher.exe and Launcher-same-publisher.exe against a plain-C floor under Wine
+#               (a benchmark: prints, asserts nothing)
 # make fuzz   - each libFuzzer target for FUZZ_SECONDS (default 60)
 # make sign PKCS11_MODULE=module.so KEY='pkcs11:...' CERT=chain.pem PIN_FILE=pin [TIMESTAMP_URL=...]
 #           (or CERT=chain.pem KEY=key.pem, or PKCS12=bundle.p12; with PASS_FILE=... for a password)
-#             - build/release/Launcher.exe, signed with Authenticode (SHA-256)
+#             - build/release/Launcher.exe and Launcher-same-publisher.exe, signed with Authenticode (SHA-256)
 # make verify FILE=Launcher.exe [CAFILE=ca.pem] [TSA_CAFILE=tsa-ca.pem] [CRLFILE=crls.pem]
-#             - whether FILE is this commit's launcher, its signature and timestamp intact and trusted
+#             - whether FILE is one of this commit's two launchers, its signature and timestamp intact and trusted
 #               (exit 0 only then); offline
 # make lock [DEBIAN=release]
 #             - release/toolchain.lock anew: the versions the mirror has now of the release toolchain,
 #               which make sign and make verify build in (MIRROR=... for another archive)
-# make kit   - build/kit/LauncherChecks.zip: the shipped Launcher.exe, the test programs and a runner
-#               that checks them and the platform facts on a real Windows machine (reproducible)
+# make kit   - build/kit/LauncherChecks.zip: the shipped Launcher.exe and Launcher-same-publisher.exe, the
+#               test programs and a runner that checks them and the platform facts on a real Windows
+#               machine (reproducible)
 # make fresh DEBIAN=bookworm|trixie [MID_SYNC=yes|SUITE]
 #             - a minbase root of that Debian release with a clean clone of this commit, where make demo
 #               and make test run as on a newcomer's machine (downloads several hundred packages);
