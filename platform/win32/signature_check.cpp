@@ -128,8 +128,9 @@ Dword GetModuleFileNameW(char16_t* buffer, Dword capacity) {
 }
 
 Status VerifyAuthenticodeSignature(FileHandle file, const char16_t* path, SignerSubject* signer) {
-  TrustEntries trust;
-  const HRESULT loaded = LoadTrustEntries(&trust);
+  // Loaded once a run: the launcher checks two files, its own and the installer.
+  static TrustEntries trust;
+  static const HRESULT loaded = LoadTrustEntries(&trust);
   if (loaded != S_OK) return loaded;
   const HANDLE handle = reinterpret_cast<HANDLE>(file);
   const wchar_t* name = reinterpret_cast<const wchar_t*>(path);
