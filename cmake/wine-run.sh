@@ -4,7 +4,8 @@
 # One prefix per locale: Wine takes the ANSI code page from LC_ALL (en_US.UTF-8 gives 1252,
 # ru_RU.UTF-8 gives 1251, ja_JP.UTF-8 gives 932), and each prefix has its own wineserver, so a change of
 # locale never meets a server started under another one. The prefix is made on first use, under a lock,
-# as a copy of a template whose DLL folders it shares (scripts/wine-prefix.sh).
+# as a copy of a template whose DLL folders it shares (scripts/wine-prefix.sh), and made anew once
+# another Wine is installed.
 #
 # Usage: wine-run.sh PROGRAM.exe [ARGS...]   (LAUNCHER_WINE_ROOT: where the prefixes live;
 #        LAUNCHER_WINE_TEMPLATES: where their templates live, default build/wine-templates)
@@ -38,7 +39,7 @@ export WINELOADER=$loader
 # a test's output to close.
 (
   flock 9
-  [ -f "$WINEPREFIX/system.reg" ] || new_wine_prefix "$WINEPREFIX" "$templates" 9>&-
+  wine_prefix_current "$WINEPREFIX" "$loader" || new_wine_prefix "$WINEPREFIX" "$templates" "$loader" 9>&-
   if /usr/lib/wine/wineserver -p30 </dev/null >/dev/null 2>&1 9>&-; then
     "$loader" cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
   fi

@@ -77,7 +77,7 @@ emulated_here=$wine32_emulated
 while IFS='|' read -r name install uninstall view line expect; do
   wine32_emulated=$emulated_here
   export WINEPREFIX=$work/prefix
-  new_wine_prefix "$WINEPREFIX" "$source/build/wine-templates" "$wine64"
+  new_wine_prefix "$WINEPREFIX" "$source/build/wine-templates" "$wine64" 32bit
   problems=()
   contents >"$work/before"
   installed_ok=yes

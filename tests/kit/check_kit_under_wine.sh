@@ -23,7 +23,10 @@ kit/make-kit.sh "$preset" >"$work/make-kit.log" 2>&1 || { cat "$work/make-kit.lo
 kit=$source/$(sed -n 's/^kit: *//p' "$work/make-kit.log")
 echo "the kit made from the $preset build: $kit"
 . scripts/wine-prefix.sh
-new_wine_prefix "$WINEPREFIX" "$source/build/wine-templates" /usr/lib/wine/wine64
+# The i686 kit's programs are 32-bit: its prefix needs Wine's 32-bit DLLs.
+bits=""
+[ "$arch" != i686 ] || bits=32bit
+new_wine_prefix "$WINEPREFIX" "$source/build/wine-templates" /usr/lib/wine/wine64 $bits
 # Gone when the test ends: only the template stays.
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; /usr/lib/wine/wineserver -w; rm -rf "$WINEPREFIX"' EXIT
 

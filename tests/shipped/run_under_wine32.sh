@@ -14,14 +14,72 @@ work=$3
 mkdir -p "$work"
 work=$(readlink -f "$work")
 
+. "$(dirname "$0")/../../scripts/wine-prefix.sh"
+passed=0
+failed=0
+verdict() {  # name, then the problems found ("" for none)
+  if [ -z "$2" ]; then passed=$((passed + 1)); echo "ok: $1"
+  else failed=$((failed + 1)); echo "FAILED: $1"; printf '%s\n' "$2"; fi
+}
+
+# The prefix below is a copy of a template (scripts/wine-prefix.sh), which must suit it: made by this
+# Wine, whole, with the 32-bit DLLs this test's programs need. Each row leaves a template as an earlier
+# run or another Wine could have, then asks for a copy that runs 32-bit programs, through a stand-in
+# wineboot that makes a prefix's skeleton in no time (with 32-bit DLLs, as where 32-bit programs run).
+stand_in=$work/stand-in-templates
+rm -rf "$stand_in"
+mkdir -p "$stand_in/bin"
+cat >"$stand_in/bin/wine64" <<'STAND_IN'
+#!/bin/sh
+mkdir -p "$WINEPREFIX/drive_c/windows/system32" "$WINEPREFIX/drive_c/windows/syswow64"
+echo 64 >"$WINEPREFIX/drive_c/windows/system32/kernel32.dll"
+echo "wineboot $*" >"$WINEPREFIX/system.reg"
+[ -z "${STAND_IN_CUT_OFF:-}" ] || exit 1
+echo 32 >"$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll"
+STAND_IN
+chmod +x "$stand_in/bin/wine64"
+key=$(WINEARCH=win64 _wp_key "$stand_in/bin/wine64")
+# name | what the templates folder holds first (sh: $1 the template, $2 its key, $3 the stand-in) |
+# STAND_IN_CUT_OFF for the wineboot now | whether a copy is made
+while IFS='|' read -r name earlier cut_off copied; do
+  t=$stand_in/templates
+  rm -rf "$t" "$stand_in/copy"
+  mkdir -p "$t"
+  WINEARCH=win64 STAND_IN_CUT_OFF="" sh -c "$earlier" -- "$t/$key" "$key" "$stand_in/bin/wine64"
+  status=0
+  STAND_IN_CUT_OFF=$cut_off WINEARCH=win64 sh -c '. "$1"; new_wine_prefix "$2" "$3" "$4" 32bit' -- \
+    "$(dirname "$0")/../../scripts/wine-prefix.sh" "$stand_in/copy" "$t" "$stand_in/bin/wine64" \
+    2>"$stand_in/stderr" || status=$?
+  problems=""
+  left=$(cd "$t" && ls -A | grep -v -x -e .lock -e "$key" | tr '\n' ' ' || true)
+  [ -z "$left" ] || problems="$problems  left in the templates folder: $left\n"
+  if [ "$copied" = yes ]; then
+    [ "$status" = 0 ] || problems="$problems  new_wine_prefix exited $status: $(cat "$stand_in/stderr")\n"
+    [ -f "$stand_in/copy/drive_c/windows/syswow64/kernel32.dll" ] || problems="$problems  the copy has no 32-bit kernel32.dll\n"
+    mark=$(cat "$stand_in/copy/.launcher-template" 2>/dev/null || true)
+    [ "$mark" = "$key" ] || problems="$problems  the copy's template is '$mark', expected '$key'\n"
+    [ "$(cat "$stand_in/copy/.update-timestamp" 2>/dev/null || true)" = disable ] ||
+      problems="$problems  the copy may update itself through the shared DLLs\n"
+  else
+    [ "$status" != 0 ] || problems="$problems  new_wine_prefix exited 0\n"
+    [ ! -e "$t/$key" ] || problems="$problems  a template was left: $(ls -A "$t/$key" | tr '\n' ' ')\n"
+  fi
+  verdict "template: $name" "$(printf '%b' "$problems")"
+done <<'ROWS'
+none yet: made|:||yes
+one without 32-bit DLLs (made before qemu-i386 was registered): made anew|STAND_IN_CUT_OFF=yes WINEPREFIX=$1 $3; echo $2 >$1/.launcher-template||yes
+one of another Wine, and an unversioned one of an older tree: made anew, both removed|t=$(dirname $1); WINEPREFIX=$t/win64-wine64-wine-7.0_Debian_7.0-1 $3; echo x >$t/win64-wine64-wine-7.0_Debian_7.0-1/.launcher-template; WINEPREFIX=$t/win64-wine64 $3||yes
+one whose wineboot was cut off after system.reg (not marked), and its half-made successor: made anew|WINEPREFIX=$1 $3; WINEPREFIX=$1.new $3||yes
+one whose wineboot is cut off now: no template, no copy|:|yes|no
+ROWS
+
 . "$(dirname "$0")/../wine32/wine32.sh"
 ensure_wine32
 
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=en_US.UTF-8
 wine32=/usr/lib/wine/wine
 wine64=/usr/lib/wine/wine64
-. "$(dirname "$0")/../../scripts/wine-prefix.sh"
-new_wine_prefix "$WINEPREFIX" "$(dirname "$0")/../../build/wine-templates" "$wine64"
+new_wine_prefix "$WINEPREFIX" "$(dirname "$0")/../../build/wine-templates" "$wine64" 32bit
 /usr/lib/wine/wineserver -p600 </dev/null >/dev/null 2>&1 || true
 
 drive_c="$WINEPREFIX/drive_c"
@@ -38,8 +96,6 @@ setting() {  # view, then reg add arguments or "delete"
   [ "$1" = delete ] || "$wine64" reg add "$key" /v InstallDirectory "$@" /f "$view" >/dev/null 2>&1
 }
 
-passed=0
-failed=0
 check() {  # name, expected exit status, expected record ("" for none), debugger output as Wine quotes it
   rm -f "$record"
   set +e
