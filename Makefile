@@ -1,6 +1,7 @@
 # make build  - Launcher.exe as shipped (build/win32/bin/Launcher.exe)
 # make demo   - run it under Wine against a sample installer and show what it started
 # make test   - every test (host, file contract, Wine), in one ctest run
+#               (EMULATE_32BIT=1: as a machine that cannot run 32-bit programs runs them, through qemu-i386)
 # make bench  - Launcher.exe and Launcher-same-publisher.exe against a plain-C floor under Wine
 #               (a benchmark: prints, asserts nothing)
 # make fuzz   - each libFuzzer target for FUZZ_SECONDS (default 60)
@@ -26,6 +27,8 @@
 
 # make sign's settings reach its script through the environment, never a command line that ps shows.
 export PKCS11_MODULE KEY CERT PKCS12 PIN_FILE PIN PASS_FILE PASS TIMESTAMP_URL
+# make test EMULATE_32BIT=1: the path of a machine that cannot run 32-bit programs (scripts/make-test.sh).
+export EMULATE_32BIT
 
 deps:
 	@scripts/install-deps.sh
@@ -34,17 +37,10 @@ build: deps
 	@cmake --preset win32 >/dev/null
 	@cmake --build --preset win32
 
+# When make test started, for the time its last step says (scripts/run-ctest.sh).
+test: export LAUNCHER_TEST_STARTED := $(shell date +%s)
 test: build
-	@preset=$$(scripts/wine-test-preset.sh); \
-	 echo "Wine tests run on the $$preset build"; \
-	 cmake --preset $$preset >/dev/null && cmake --build --preset $$preset && \
-	 cmake --preset win32-same-publisher >/dev/null && cmake --build --preset win32-same-publisher && \
-	 cmake --preset fuzz >/dev/null && cmake --build --preset fuzz && \
-	 cmake --preset host -DLAUNCHER_SHIPPED_EXE=$(CURDIR)/build/win32/bin/Launcher.exe \
-	       -DLAUNCHER_SAME_PUBLISHER_EXE=$(CURDIR)/build/win32-same-publisher/bin/Launcher-same-publisher.exe \
-	       -DLAUNCHER_WINE_TEST_DIR=$(CURDIR)/build/$$preset -DLAUNCHER_FUZZ_DIR=$(CURDIR)/build/fuzz >/dev/null && \
-	 cmake --build --preset host && \
-	 scripts/run-ctest.sh
+	@scripts/make-test.sh
 
 demo: build
 	@scripts/demo.sh
