@@ -36,6 +36,8 @@ run() {
   sed -n 's/.*OutputDebugStringA "\(.*\)\\n"$/debugger:  \1/p' build/demo/stderr | sed 's/\\\\/\\/g'
 }
 
+# The outcomes the README promises; the demo exits 1 when either is not what it showed.
+wrong=0
 echo "running:   Launcher.exe --these /arguments are-ignored"
 run --these /arguments are-ignored
 echo "launcher exit status: $status"
@@ -44,8 +46,12 @@ if [ -f "$record" ]; then
     -e 's/^commandline=/command:   /' -e 's/^arguments=$/arguments: (none)/' -e 's/^arguments=/arguments: /' \
     -e 's/^show=/show:      /' -e '/^pid=/d' \
     -e 's/show:      1$/show:      1 (SW_SHOWNORMAL)/'
+  directory=$(iconv -f UTF-16LE -t UTF-8 "$record" | tr -d '\r' | sed -n 's/^directory=//p')
+  [ "$status" = 0 ] && [ "$directory" = 'C:\Program Files\Vantorq\SnDriver' ] ||
+    { echo "wrong:     expected exit status 0 and the installer started in C:\Program Files\Vantorq\SnDriver"; wrong=1; }
 else
-  echo "started:   nothing"
+  echo "started:   nothing, which is wrong"
+  wrong=1
 fi
 
 echo
@@ -53,5 +59,12 @@ echo "running:   Launcher.exe, with the installer removed"
 rm -f "$unix_dir/SentrelInstaller.exe"
 run
 echo "launcher exit status: $status"
-[ -f "$record" ] && echo "started:   something, which is wrong" || echo "started:   nothing"
+if [ -f "$record" ]; then
+  echo "started:   something, which is wrong"
+  wrong=1
+else
+  echo "started:   nothing"
+  [ "$status" = 0 ] || { echo "wrong:     expected exit status 0"; wrong=1; }
+fi
 /usr/lib/wine/wineserver -k 2>/dev/null || true
+exit "$wrong"
