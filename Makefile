@@ -40,9 +40,9 @@ test: build
 	 cmake --preset $$preset >/dev/null && cmake --build --preset $$preset && \
 	 cmake --preset win32-same-publisher >/dev/null && cmake --build --preset win32-same-publisher && \
 	 cmake --preset fuzz >/dev/null && cmake --build --preset fuzz && \
-	 cmake --preset host -DLAUNCHER_SHIPPED_EXE=$(CURDIR)/build/win32/bin/Launcher.exe \
-	       -DLAUNCHER_SAME_PUBLISHER_EXE=$(CURDIR)/build/win32-same-publisher/bin/Launcher-same-publisher.exe \
-	       -DLAUNCHER_WINE_TEST_DIR=$(CURDIR)/build/$$preset -DLAUNCHER_FUZZ_DIR=$(CURDIR)/build/fuzz >/dev/null && \
+	 cmake --preset host -DLAUNCHER_SHIPPED_EXE="$(CURDIR)/build/win32/bin/Launcher.exe" \
+	       -DLAUNCHER_SAME_PUBLISHER_EXE="$(CURDIR)/build/win32-same-publisher/bin/Launcher-same-publisher.exe" \
+	       -DLAUNCHER_WINE_TEST_DIR="$(CURDIR)/build/$$preset" -DLAUNCHER_FUZZ_DIR="$(CURDIR)/build/fuzz" >/dev/null && \
 	 cmake --build --preset host && \
 	 scripts/run-ctest.sh
 
