@@ -6,7 +6,8 @@
 # Usage: locked-build.sh COMMIT OUTPUT_DIRECTORY
 #   Writes OUTPUT_DIRECTORY/Launcher.exe, Launcher-same-publisher.exe and OUTPUT_DIRECTORY/environment (the release and the locked
 #   versions, one "package version" a line), and prints the environment. A directory that holds all
-#   three already is kept: the build is reproducible. LOCK names another lock file; MIRROR another archive.
+#   three already is kept: the build is reproducible. LOCK names another lock file; MIRROR another archive;
+#   DEBIAN_ROOTS where the roots are kept (default build/).
 # Exit status: 0 built; 1 the environment cannot be made or the build failed, the reason on the last
 # line of standard output (never "another build": no build was compared).
 set -euo pipefail
@@ -29,22 +30,30 @@ fi
 
 [ "$(id -u)" = 0 ] || cannot "it needs root (debootstrap, and chroot to build in it)"
 . scripts/debian-root.sh
-# One environment per lock, kept: only a change to the lock makes another.
-root=$PWD/build/release-env/$release-$(sha256sum "$lock" | cut -c1-16)
+# One environment per lock, kept: only a change to the lock makes another. One locked build at a time
+# on these roots (the release test runs two), and an environment that was not completed goes on exit.
+root=$roots/release-env/$release-$(sha256sum "$lock" | cut -c1-16)
+mkdir -p "${root%/*}"
+exec 9>"${root%/*}/.lock"
+flock 9
+trap '[ -f "$root/.locked-toolchain" ] || rm -rf "$root"; rm -rf "$root/src"' EXIT
 # Its own mark, not the minbase root's .complete that the copy brings along: an install that failed or
 # was cut off leaves a root without it, to be made again.
 if [ ! -f "$root/.locked-toolchain" ]; then
-  mkdir -p "${root%/*}"
   new_root "$release" "$root" 2>"$root.why" || cannot "$(tail -n 1 "$root.why")"
   # The sources this environment's apt reads, said first, and kept for the builds that reuse it.
   sources=$(grep '^Debian .* root: apt reads' "$root.why" || true)
   echo "$sources"
   log=$root.log
   if ! root_apt "$root" locked-build "${locked[@]}" </dev/null >"$log" 2>&1; then
+    # The helper's own line where it said why (an index the mirror serves mid-sync, a package no index
+    # has); a snapshot only for a locked version missing from indexes read whole.
+    said=$(sed -n 's/^locked-build: //p' "$log" | tail -n 1)
     missing=$(sed -n "s/^E: Version '\([^']*\)' for '\([^']*\)' was not found$/\2 \1/p" "$log" | paste -sd, - | sed 's/,/, /g')
-    if [ -n "$missing" ]; then
-      cannot "$mirror does not have $missing (an older version may be on a snapshot archive: MIRROR=https://snapshot.debian.org/archive/debian/<yyyymmddThhmmssZ>/)"
+    if [ -n "$missing" ] && ! grep -q "^locked-build: the mirror's" "$log"; then
+      cannot "$mirror does not have $missing in its whole indexes (a snapshot archive of a date when the lock was current serves them, and its security archive is taken from there too: MIRROR=https://snapshot.debian.org/archive/debian/<yyyymmddThhmmssZ>/)"
     fi
+    [ -z "$said" ] || cannot "$said (log: $log)"
     cannot "apt-get could not install the locked versions from $mirror: $({ grep '^E:' "$log" || cat "$log"; } | tail -n 1) (log: $log)"
   fi
   in_root "$root" "apt-get clean" </dev/null >>"$log" 2>&1
@@ -68,5 +77,4 @@ for program in Launcher-same-publisher Launcher; do
   cp "$root/src/build/win32-same-publisher/bin/$program.exe" "$out/$program.exe.partial"
   mv "$out/$program.exe.partial" "$out/$program.exe"
 done
-rm -rf "$root/src"
 describe

@@ -31,23 +31,29 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 # apt_unreadable_indexes: apt's output on standard input; prints each index it could not fetch, as
-# "suite|what|reason" (what: "i386 index", "Release file" or the file's path; reason: apt's words).
+# "archive|suite|what|reason" (archive: as apt names its lists, deb.debian.org_debian-security; what:
+# "i386 index", "Release file" or the file's path; reason: apt's words). apt names a file by its URL
+# where the download failed, and by its place in the lists (store: or copy:) where the file came but
+# did not match.
 apt_unreadable_indexes() {
-  sed -n 's/^[EW]: Failed to fetch [a-z+]*:\/\/[^ ]*\/dists\/\([^ ]*\)  *\(.*\)$/\1 \2/p' | while read -r path reason; do
-    local suite=${path%%/*} file=${path#*/} what
-    case "$file" in
-      InRelease | Release | Release.gpg) what="Release file" ;;
-      */binary-*/*) what=${file#*/binary-} what="${what%%/*} index" ;;
-      *) what=$file ;;
-    esac
-    echo "$suite|$what|$reason"
-  done | sort -t'|' -k1,2 -u  # one a suite and file: apt's reasons carry sizes, which differ by component
+  sed -n -e 's|^[EW]: Failed to fetch [a-z+]*://\([^ ]*\)/dists/\([^ ]*\)  *\(.*\)$|url \1 \2 \3|p' \
+    -e 's#^[EW]: Failed to fetch \(store\|copy\):[^ ]*/\([^/ ]*\)_dists_\([^ ]*\)  *\(.*\)$#list \2 \3 \4#p' |
+    while read -r form archive path reason; do
+      [ "$form" = url ] || path=${path//_//}
+      local suite=${path%%/*} file=${path#*/} what
+      case "$file" in
+        InRelease | Release | Release.gpg) what="Release file" ;;
+        */binary-*/*) what=${file#*/binary-} what="${what%%/*} index" ;;
+        *) what=$file ;;
+      esac
+      echo "${archive//\//_}|$suite|$what|$reason"
+    done | sort -t'|' -k1,3 -u  # one a suite and file: apt's reasons carry sizes, which differ by component
 }
 
-# apt_describe_unreadable "suite|what|reason": the mirror's fault, in words.
+# apt_describe_unreadable "archive|suite|what|reason": the mirror's fault, in words.
 apt_describe_unreadable() {
-  local suite=${1%%|*} rest=${1#*|}
-  local what=${rest%%|*} reason=${rest#*|}
+  local suite what reason
+  IFS='|' read -r _ suite what reason <<<"$1"
   case "$reason" in
     *"unexpected size"* | *"Hash Sum mismatch"*)
       echo "the mirror's $suite $what does not match its Release file (mirror sync in progress?)" ;;
@@ -55,10 +61,44 @@ apt_describe_unreadable() {
   esac
 }
 
+# apt_origin ARCHIVE SUITE: the Origin of that archive's suite as apt read it (apt-cache policy), for a
+# pin that leaves out this archive's suite and no other archive's of the same name; empty if unknown.
+apt_origin() {
+  apt-cache policy 2>/dev/null | awk -v archive="$1" -v suite="$2" '
+    $1 ~ /^-?[0-9]+$/ && $2 ~ /:\/\// { url = $2; sub(/^[a-z+]*:\/\//, "", url); sub(/\/$/, "", url); gsub(/\//, "_", url)
+                                       s = $3; sub(/\/.*/, "", s); here = (url == archive && s == suite); next }
+    here && $1 == "release" { n = split(substr($0, index($0, "release") + 8), f, ","); for (i = 1; i <= n; i++)
+                                if (f[i] ~ /^o=/) { print substr(f[i], 3); exit } }'
+}
+
+# apt_unknown_packages: apt-get install's output on standard input; prints each package apt has no
+# version of in any index it read: a name misspelt, or an architecture dpkg does not have.
+apt_unknown_packages() {
+  sed -n -e 's/^E: Unable to locate package \(.*\)$/\1/p' -e "s/^E: Package '\([^']*\)' has no installation candidate$/\1/p" |
+    sort -u
+}
+
+# apt_say_unknown PACKAGE...: names them, and for PACKAGE:ARCH an architecture dpkg here lacks.
+apt_say_unknown() {
+  local package arch named=() advice=""
+  local arches=" $(dpkg --print-architecture 2>/dev/null) $(dpkg --print-foreign-architectures 2>/dev/null | paste -sd' ' -) "
+  for package in "$@"; do
+    arch=${package##*:}
+    if [ "$arch" != "$package" ] && [[ $arches != *" $arch "* ]]; then
+      named+=("$package (this machine has no $arch architecture: dpkg --add-architecture $arch, then apt-get update)")
+    else
+      named+=("$package") advice=": check the name"
+    fi
+  done
+  local list
+  list=$(printf '%s, ' "${named[@]}")
+  echo "$apt_who: no index apt read has a package ${list%, }$advice" >&2
+}
+
 # apt_cannot_resolve: apt-get install's output on standard input; true where apt could not work out what
 # to install (as opposed to failing to download or unpack it).
 apt_cannot_resolve() {
-  grep -q -E "^E: (Unable to correct problems|Unmet dependencies|Error, pkgProblemResolver|Unable to locate package|Package '[^']*' has no installation candidate|Version '[^']*' for '[^']*' was not found)"
+  grep -q -E "^E: (Unable to correct problems|Unmet dependencies|Error, pkgProblemResolver|Version '[^']*' for '[^']*' was not found)"
 }
 
 # apt_update: apt-get update with apt's own retries, then once more after a pause. An index that stays
@@ -101,24 +141,39 @@ apt_install_updated() {
   if apt-get install -y -qq --no-install-recommends "$@" >"$log" 2>&1; then
     return 0
   fi
+  # A package no index names is no mirror's fault: leaving a suite out cannot make it appear.
+  local unknown
+  unknown=$(apt_unknown_packages <"$log")
+  if [ -n "$unknown" ]; then
+    cat "$log" >&2
+    mapfile -t unknown <<<"$unknown"
+    apt_say_unknown "${unknown[@]}"
+    return 1
+  fi
   local suites
-  suites=$(cut -d'|' -f1 <<<"$apt_unreadable" | sort -u | paste -sd' ' -)
+  suites=$(cut -d'|' -f2 <<<"$apt_unreadable" | sort -u | paste -sd' ' -)
   if [ -n "$suites" ] && apt_cannot_resolve <"$log"; then
     echo "$apt_who: apt cannot resolve the install without what it could not read; installing once more with $suites left out (apt-get upgrade brings their updates once the mirror is whole again)" >&2
     local preferences=$apt_tmp/preferences suite
     rm -rf "$preferences" && mkdir "$preferences"
     cp /etc/apt/preferences.d/* "$preferences/" 2>/dev/null || true
-    for suite in $suites; do
-      printf 'Package: *\nPin: release n=%s\nPin-Priority: -1\n\nPackage: *\nPin: release a=%s\nPin-Priority: -1\n\n' \
-        "$suite" "$suite" >>"$preferences/zz-left-out-while-mirror-syncs.pref"
-    done
+    # Each pin names the archive's origin as well as the suite: a third-party archive's broken
+    # dists/bookworm must not leave out Debian's bookworm.
+    local archive origin match
+    while IFS='|' read -r archive suite _; do
+      origin=$(apt_origin "$archive" "$suite")
+      match=${origin:+o=$origin,}
+      printf 'Package: *\nPin: release %sn=%s\nPin-Priority: -1\n\nPackage: *\nPin: release %sa=%s\nPin-Priority: -1\n\n' \
+        "$match" "$suite" "$match" "$suite" >>"$preferences/zz-left-out-while-mirror-syncs.pref"
+    done < <(cut -d'|' -f1,2 <<<"$apt_unreadable" | sort -u)
     if apt-get -o Dir::Etc::PreferencesParts="$preferences" install -y -qq --no-install-recommends "$@" >"$log" 2>&1; then
       return 0
     fi
     cat "$log" >&2
     # The second try's own failure, said as the first's would be: a download or lock error is that.
     if apt_cannot_resolve <"$log"; then
-      echo "$apt_who: apt could not install $*: $(apt_describe_unreadable "$(head -n 1 <<<"$apt_unreadable")"), and the install resolves neither without it nor with $suites left out; run again later, or name another mirror in apt's sources" >&2
+      local names="${@%%=*}"  # the packages, without the versions a lock gives
+      echo "$apt_who: apt could not install $names: $(apt_describe_unreadable "$(head -n 1 <<<"$apt_unreadable")"), and the install resolves neither without it nor with $suites left out; run again later, or name another mirror in apt's sources" >&2
     else
       echo "$apt_who: apt-get install with $suites left out failed: $({ grep '^E:' "$log" || tail -n 1 "$log"; } | tail -n 1)" >&2
     fi
@@ -133,9 +188,14 @@ apt_install_updated() {
 # user could not write there. Where the lists here cannot name it (never updated, or older than the
 # mirror), once more after an apt_update; its last line says why where it still cannot.
 apt_download() {
-  local log=$apt_tmp/download.log
+  local log=$apt_tmp/download.log first
   apt-get -o APT::Sandbox::User=root download "$@" >"$log" 2>&1 && return 0
-  apt_going_on=${apt_going_on:-downloading from what apt could read} apt_update || return 1
+  first=$({ grep '^E:' "$log" || tail -n 1 "$log"; } | tail -n 1)
+  # The last line names the download's own error, whatever the update's was.
+  if ! apt_going_on=${apt_going_on:-downloading from what apt could read} apt_update; then
+    echo "$apt_who: apt-get download $* failed: $first (and the update that might have let it failed too)" >&2
+    return 1
+  fi
   apt-get -o APT::Sandbox::User=root download "$@" >"$log" 2>&1 && return 0
   echo "$apt_who: apt-get download $* failed: $({ grep '^E:' "$log" || tail -n 1 "$log"; } | tail -n 1)" >&2
   return 1

@@ -7,7 +7,8 @@
 #        the root's apt read a local stand-in for a mirror caught mid-sync, scripts/mid-sync-mirror.py,
 #        whose <release>-security i386 indexes are broken; MID_SYNC=SUITE breaks another suite's)
 # The minbase root is made once and kept in build/debian/; each run starts from a copy of it in
-# build/fresh/<release>, so that every run is a first run. Downloaded packages are kept beside it, so
+# build/fresh/<release>, so that every run is a first run, and the copy goes when the run ends, however
+# it ends; its logs are kept in build/fresh/<release>-logs. Downloaded packages are kept beside it, so
 # that a rerun does not fetch them again. The mounts and every process in the root go away with the
 # run, also when it is interrupted.
 set -euo pipefail
@@ -20,7 +21,11 @@ esac
 . scripts/debian-root.sh
 root=$PWD/build/fresh/$release
 archives=$PWD/build/fresh/$release-archives
+logs=$PWD/build/fresh/$release-logs
+stand_ins=""
+trap '[ -z "$stand_ins" ] || { kill $(cat "$stand_ins"/*.pid 2>/dev/null) 2>/dev/null; rm -rf "$stand_ins"; }; rm -rf "$root"' EXIT
 new_root "$release" "$root" || exit 2
+rm -rf "$logs" && mkdir -p "$logs"
 if [ -n "${MID_SYNC:-}" ]; then
   # The root's apt reads a mirror caught mid-sync: one suite's i386 indexes do not match its Release
   # file, as the security suite's did here for hours. Everything else passes on to the real archives,
@@ -28,7 +33,6 @@ if [ -n "${MID_SYNC:-}" ]; then
   broken_suite=$MID_SYNC
   [ "$broken_suite" != yes ] || broken_suite=$release-security
   stand_ins=$(mktemp -d)
-  trap 'kill $(cat "$stand_ins"/*.pid 2>/dev/null) 2>/dev/null; rm -rf "$stand_ins"' EXIT
   # local_archive URL: URL as served through a stand-in for its host, which must answer before use.
   local_archive() {
     local host path n
@@ -67,7 +71,7 @@ prerequisites='apt-get update; echo "apt-get update: exit status $?"; apt-get in
 for step in "prerequisites|$prerequisites" "make-demo|make demo" "make-test|make test"; do
   command=${step#*|}
   start=$(date +%s)
-  log=$root/root/${step%%|*}.log
+  log=$logs/${step%%|*}.log
   set +e
   ROOT_BINDS="$archives:/var/cache/apt/archives" in_root "$root" "cd /root/launcher && $command" </dev/null >"$log" 2>&1
   result=$?

@@ -4,6 +4,13 @@
 # makes no apt call and a user who is not root passes once root has installed everything.
 set -euo pipefail
 
+# wine32:i386 beside wine64, the i686 and x86_64 cross compilers: an amd64 machine's set.
+architecture=$(dpkg --print-architecture 2>/dev/null || uname -m)
+if [ "$architecture" != amd64 ]; then
+  echo "install-deps: this machine is $architecture; building and testing need Debian on amd64" >&2
+  exit 1
+fi
+
 # The names that differ between the releases: clang's runtime (for libFuzzer and the sanitizers) must
 # match the clang that the release's "clang" installs; libcurl was renamed for the 64-bit time_t
 # transition; trixie's qemu-user holds the static emulators that qemu-user-static held before.

@@ -1,27 +1,32 @@
 #!/usr/bin/env bash
 # make sign and make verify, end to end, with throwaway CAs, certificates, a SoftHSM2 token and a local
 # time-stamping service made here (never a committed key). Runs in a clone of HEAD, so that what is
-# signed is the commit that verify rebuilds, whatever the working tree holds. Runs both tables with each
-# osslsigncode this machine can have: the installed one and, where that is another version, Debian 12's
-# own 2.5 (downloaded through the project's apt helper and unpacked into CACHE_DIRECTORY) where apt's
-# sources offer it: a Debian 13 machine has no bookworm source, and then a line says that 2.5 was
-# skipped, with the helper's reason (a mirror mid-sync is named as that).
-# Usage: check_sign_verify.sh SOURCE_REPOSITORY OTHER_PROGRAM.exe CACHE_DIRECTORY
+# signed is the commit that verify rebuilds, whatever the working tree holds; the clone's path holds a
+# space. The clone's locked builds reuse the source tree's Debian roots and apt archive cache (build/,
+# DEBIAN_ROOTS), so that a second run downloads no root again. It runs in CACHE_DIRECTORY, on disk.
+# Needs root: the locked build environment is a Debian root.
+# Usage: check_sign_verify.sh SOURCE_REPOSITORY OTHER_PROGRAM.exe CACHE_DIRECTORY [osslsigncode-2.5]
+#   Without the fourth argument: both tables with the installed osslsigncode, then the locked release
+#   toolchain. With it: both tables with Debian 12's own 2.5, downloaded through the project's apt helper
+#   and unpacked into CACHE_DIRECTORY; where it cannot be downloaded (no bookworm source, as on Debian 13;
+#   no network), it says so with the download's own error and exits 77, which ctest reports as a skip.
 set -euo pipefail
 source=$(readlink -f "$1")
 other=$(readlink -f "$2")
 mkdir -p "$3"
 cache=$(readlink -f "$3")
-work=$(mktemp -d)
+mode=${4:-installed}
+work=$(mktemp -d "$cache/run.XXXXXX")
 server=""
 trap '[ -z "$server" ] || kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
-git clone -q "$source" "$work/src"
-src=$work/src
+export DEBIAN_ROOTS=$source/build
+src="$work/a clone/src"
+git clone -q "$source" "$src"
 cd "$work"
 
 # ---- osslsigncode versions -------------------------------------------------------------------------
 versions=(osslsigncode)
-if ! osslsigncode --version 2>/dev/null | grep -q '^osslsigncode 2\.5'; then
+if [ "$mode" = osslsigncode-2.5 ]; then
   debian=$cache/osslsigncode-bookworm
   if [ ! -x "$debian/usr/bin/osslsigncode" ]; then
     rm -rf "$debian" "$cache/download"
@@ -31,11 +36,11 @@ if ! osslsigncode --version 2>/dev/null | grep -q '^osslsigncode 2\.5'; then
       dpkg-deb -x "$cache"/download/osslsigncode_*.deb "$debian"
     fi
   fi
-  if [ -x "$debian/usr/bin/osslsigncode" ]; then
-    versions+=("$debian/usr/bin/osslsigncode")
-  else
-    echo "SKIP: osslsigncode 2.5 (Debian 12's) could not be had here: $(grep '^apt:' "$work/download.log" | paste -sd' ' -); the tables run with $(osslsigncode --version 2>&1 | head -n 1) only"
+  if [ ! -x "$debian/usr/bin/osslsigncode" ]; then
+    echo "SKIP: osslsigncode 2.5 (Debian 12's) could not be downloaded here: $({ grep '^apt: apt-get download' "$work/download.log" || tail -n 1 "$work/download.log"; } | tail -n 1)"
+    exit 77
   fi
+  versions=("$debian/usr/bin/osslsigncode")
 fi
 
 # ---- certificates ----------------------------------------------------------------------------------
@@ -297,9 +302,14 @@ EOF_CASES
     pass "verify fetched nothing from the network"
   fi
 done
+if [ "$mode" != installed ]; then
+  echo "$passed passed, $failed failed"
+  [ "$failed" = 0 ]
+  exit
+fi
 # ---- the locked release toolchain -------------------------------------------------------------------
 echo "== the locked release toolchain"
-locked_sha=$(sha256sum "$src/build/locked/$commit/Launcher.exe" | cut -d' ' -f1)
+locked_sha=$(sha256sum "$src/build/locked/$commit/Launcher.exe" 2>/dev/null | cut -d' ' -f1 || true)
 make -s -C "$src" build >host-build.log 2>&1
 if cmp -s "$src/build/win32/bin/Launcher.exe" "$src/build/locked/$commit/Launcher.exe"; then
   echo "fact: this host's own toolchain makes the same bytes as the locked one ($locked_sha)"
@@ -324,13 +334,17 @@ status=$?
 (cd "$src" && PATH=$work/wrapped:$PATH release/verify-release.sh "$release" "$work/ca.pem" "" "") >out.log 2>&1
 verified=$?
 set -e
-wrapped_sha=$(sha256sum "$src/build/win32/bin/Launcher.exe" 2>/dev/null | cut -d' ' -f1)
-if [ "$wrapped_sha" != "$locked_sha" ] && [ "$status" = 0 ] && [ "$verified" = 0 ] &&
+wrapped_sha=$(sha256sum "$src/build/win32/bin/Launcher.exe" 2>/dev/null | cut -d' ' -f1 || true)
+name="a host compiler that makes other bytes: make sign signs the locked bytes, make verify accepts"
+if [ -z "$wrapped_sha" ] || [ -z "$locked_sha" ]; then
+  # Without both builds, "other bytes" would be any hash against an empty one: the row proves nothing.
+  fail "$name" "its premise did not hold: the wrapped host build (sha256 '$wrapped_sha') or the locked one ('$locked_sha') is missing" \
+    "$(tail -n 3 wrapped-build.log)"
+elif [ "$wrapped_sha" != "$locked_sha" ] && [ "$status" = 0 ] && [ "$verified" = 0 ] &&
    grep -qx "sha256 of the build: $locked_sha" "$release.buildinfo"; then
-  pass "a host compiler that makes other bytes: make sign signs the locked bytes, make verify accepts"
+  pass "$name"
 else
-  fail "a host compiler that makes other bytes: make sign signs the locked bytes, make verify accepts" \
-    "wrapped host build $wrapped_sha, locked $locked_sha; make sign $status, verify $verified" "$(tail -n 3 sign.log)" "$(sed 's/^/| /' out.log)"
+  fail "$name" "wrapped host build $wrapped_sha, locked $locked_sha; make sign $status, verify $verified" "$(tail -n 3 sign.log)" "$(sed 's/^/| /' out.log)"
 fi
 # A lock naming a version the mirror does not have: no environment, and so no verdict on the bytes; the
 # same where apt's sources name no security archive, as a local mirror's do (the reason is still named).
@@ -345,7 +359,7 @@ while IFS='|' read -r name sources; do
   (cd "$src" && APT_SOURCES=$sources LOCK=$work/missing.lock release/verify-release.sh "$work/signed.exe" "" "" "") >out.log 2>&1
   got=$?
   set -e
-  if [ "$got" = 1 ] && grep -q '^REJECTED: not verified: cannot make the locked build environment: .* does not have cmake 0.0-0 .*MIRROR=' out.log &&
+  if [ "$got" = 1 ] && grep -q '^REJECTED: not verified: cannot make the locked build environment: .* does not have cmake 0.0-0 in its whole indexes .*MIRROR=' out.log &&
      ! grep -q 'another build' out.log; then
     pass "$name"
   else
@@ -355,5 +369,21 @@ done <<EOF_LOCK
 a locked version the mirror does not have: not verified, and how to supply it|
 apt's sources name no security archive: the reason is still named|$work/no-security.sources
 EOF_LOCK
+# make test's own CMake configuration, as its recipe stands, run in this clone whose path holds a space:
+# the paths it gives CMake must arrive whole.
+name="a clone path with a space: make test's CMake paths arrive whole"
+configure=$(make -n -s -C "$src" test 2>/dev/null | sed -e ':a' -e '/\\$/{N;s/\\\n//;ba' -e '}' | grep -F 'cmake --preset host' || true)
+configure=${configure#*cmake --preset host}
+configure="cmake --preset host${configure%%>/dev/null*}"
+set +e
+(cd "$src" && preset=win32-tests && eval "$configure") >configure.log 2>&1
+set -e
+if grep -qxF "LAUNCHER_SHIPPED_EXE:FILEPATH=$src/build/win32/bin/Launcher.exe" "$src/build/host/CMakeCache.txt" 2>/dev/null &&
+   grep -qxF "LAUNCHER_WINE_TEST_DIR:PATH=$src/build/win32-tests" "$src/build/host/CMakeCache.txt"; then
+  pass "$name"
+else
+  fail "$name" "the recipe's configuration: $configure" "$(tail -n 3 configure.log)" \
+    "$(grep -E '^LAUNCHER_(SHIPPED_EXE|WINE_TEST_DIR)' "$src/build/host/CMakeCache.txt" 2>&1)"
+fi
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
