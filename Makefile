@@ -10,7 +10,7 @@
 #             - build/release/Launcher.exe and Launcher-same-publisher.exe, signed with Authenticode (SHA-256)
 # make verify FILE=Launcher.exe [CAFILE=ca.pem] [TSA_CAFILE=tsa-ca.pem] [CRLFILE=crls.pem]
 #             - whether FILE is one of this commit's two launchers, its signature and timestamp intact and trusted
-#               (exit 0 only then); offline
+#               (exit 0 only then); offline once a first run has fetched the locked toolchain
 # make lock [DEBIAN=release]
 #             - release/toolchain.lock anew: the versions the mirror has now of the release toolchain,
 #               which make sign and make verify build in (MIRROR=... for another archive)
