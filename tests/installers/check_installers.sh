@@ -25,6 +25,9 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 wine32=/usr/lib/wine/wine
 wine64=/usr/lib/wine/wine64
 . "$source/scripts/wine-prefix.sh"
+# However the test ends, the row's server and prefix go, and so does the qemu entry.
+trap 'WINEPREFIX=$work/prefix /usr/lib/wine/wineserver -k 2>/dev/null || true
+  WINEPREFIX=$work/prefix /usr/lib/wine/wineserver -w || true; rm -rf "$work/prefix"; wine32_release' EXIT
 
 # The installers, built from the examples as a vendor builds them: the sources beside the two programs.
 stage=$work/stage
@@ -149,7 +152,6 @@ MSI, 32-bit component|"$wine64" msiexec /i "$stage_win\\SnDriver.msi" /qn|"$wine
 MSI for x64 with a 64-bit component: nothing starts, the line names the 64-bit view|"$wine64" msiexec /i "$stage_win\\SnDriver-x64.msi" /qn|"$wine64" msiexec /x "$stage_win\\SnDriver-x64.msi" /qn|/reg:64|Launcher: nothing started: no InstallDirectory under HKLM\\\\Software\\\\Vantorq Technologies\\\\SnDriverInstaller (32-bit view); the 64-bit view holds one, as a 64-bit installer writes it: C:\\\\Program Files (x86)\\\\Vantorq\\\\SnDriver\\\\\\n
 A row that failed, then an uninstaller Wine cannot map under emulation: a failure, never a skip|"$wine64" msiexec /i "$stage_win\\SnDriver.msi" /qn|wine32_emulated=stand-in; echo "wine: failed to map the uninstaller: status c0000018"; false|/reg:64||fails
 EOF_CASES
-rm -rf "$work/prefix"
 echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" = 0 ] || exit 1
 # A row that could not run leaves the test skipped, so that ctest's summary names it.

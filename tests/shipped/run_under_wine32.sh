@@ -80,6 +80,8 @@ export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES=
 wine32=/usr/lib/wine/wine
 wine64=/usr/lib/wine/wine64
 new_wine_prefix "$WINEPREFIX" "$(dirname "$0")/../../build/wine-templates" "$wine64" 32bit
+# However the test ends, its server and prefix go (only the template stays), and so does its qemu entry.
+trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; /usr/lib/wine/wineserver -w || true; rm -rf "$WINEPREFIX"; wine32_release' EXIT
 /usr/lib/wine/wineserver -p600 </dev/null >/dev/null 2>&1 || true
 
 drive_c="$WINEPREFIX/drive_c"
@@ -133,8 +135,5 @@ setting /reg:64 delete
 setting /reg:32 /t REG_DWORD /d 1
 check "a setting that is not text ends the run with status 1" 1 "" "Invalid data type for 'InstallDirectory'\\n"
 
-/usr/lib/wine/wineserver -k 2>/dev/null || true
-/usr/lib/wine/wineserver -w
-rm -rf "$WINEPREFIX"  # only the template stays
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -12,6 +12,12 @@
 # machine, may run at once, and neither may remove the other's. The newest entry matches first; all of
 # them name a qemu that runs the same loader.
 wine32_emulated=""
+wine32_entry=""
+# wine32_release: removes the entry registered here, if any. A sourcing script that sets its own EXIT
+# trap calls it there.
+wine32_release() {
+  [ -z "$wine32_entry" ] || echo -1 >"$wine32_entry" 2>/dev/null || true
+}
 # The qemu that an enabled binfmt_misc entry for i386 ELF files names, whoever registered it (this
 # script, another run's, a package's): binfmt_misc is asked before the kernel's own ELF loader, so where
 # there is one, 32-bit programs run through it.
@@ -37,7 +43,8 @@ ensure_wine32() {
     echo "SKIP: this machine cannot run 32-bit programs, and cannot emulate them (qemu-i386, binfmt_misc)"
     exit 77
   fi
-  trap 'echo -1 > "$entry"' EXIT
+  wine32_entry=$entry
+  trap wine32_release EXIT
   wine32_emulated=$qemu
   echo "32-bit Wine runs under qemu-i386 user emulation ($("$qemu" --version | head -n 1))"
 }
