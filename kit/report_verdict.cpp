@@ -123,6 +123,7 @@ Judgement JudgeReport(const std::optional<std::string>& report, Mode mode, const
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string& line = lines[i];
     if (i > closingAt && !line.empty()) failures.push_back("a line after the closing line: " + line);
+    if (i >= closingAt) continue;  // what the closing line counts
     if (StartsWith(line, "ok: ")) ++ok;
     if (StartsWith(line, "FAILED: ")) ++failed, failures.push_back(line);
     if (StartsWith(line, "not proven: ")) ++failed, unproven.push_back(line);
