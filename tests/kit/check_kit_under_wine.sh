@@ -68,6 +68,7 @@ report no-closing-line.txt "${elevated_header[@]}" "${elevated_ok[@]}"
 report too-few-passed.txt "${elevated_header[@]}" "${elevated_ok[@]}" "3 passed, 0 failed"
 report closing-not-last.txt "${elevated_header[@]}" "${elevated_ok[@]}" "$n passed, 0 failed" "ok: another check"
 report not-proven.txt "${elevated_header[@]}" "${elevated_ok[@]:1}" "not proven: ${required[0]}: not elevated" "$((n - 1)) passed, 1 failed"
+report not-proven-other.txt "${elevated_header[@]}" "${elevated_ok[@]}" "not proven: another check: not elevated" "$n passed, 0 failed"
 report missing.txt "${elevated_header[@]}" "${elevated_ok[@]:1}" "$((n - 1)) passed, 0 failed"
 report empty.txt "${elevated_header[@]}" "0 passed, 0 failed"
 code_page_na=("${elevated_ok[@]/#"ok: test program: code page"/"not applicable: test program: code page: 1253"}")
@@ -133,6 +134,7 @@ a report without its closing line|no-closing-line.txt|0||||2|$verdict: not prove
 a closing line with fewer passed than the report's ok lines|too-few-passed.txt|0||||1|$verdict: FAILED: the closing line "3 passed, 0 failed" does not agree*
 a closing line that is not last|closing-not-last.txt|0||||1|$verdict: FAILED: a line after the closing line: ok: another check
 a not proven line|not-proven.txt|0||||2|$verdict: not proven: not proven: ${required[0]}: not elevated*
+a not proven line for another check, the closing line counting none failed|not-proven-other.txt|0||||1|$verdict: FAILED: the closing line "$n passed, 0 failed" does not agree*
 a required line missing|missing.txt|0||||2|$verdict: not proven: no line proves ${required[0]}
 an empty list of checks|empty.txt|0||||2|$verdict: not proven: no line proves ${required[0]}*
 not applicable, where the header states no such fact|code-page-na.txt|0||||2|$verdict: not proven: not applicable: test program: code page: 1253: the header states no fact that rules it out
