@@ -418,9 +418,14 @@ void RunTestPrograms() {
       Report->Result(Outcome::KnownWineDifference, name, std::string("Wine cannot show it: ") + p.wineCannot);
       continue;
     }
+    // The run without elevation leaves the setting alone, also where its token could write it (no
+    // desktop user's token to run with): the elevated run checks these, and once is enough.
+    if (p.changesTheSetting && !ElevatedMode) {
+      Skip(name, "writes HKLM: the elevated run checks it");
+      continue;
+    }
     if (p.changesTheSetting && !CanWriteMachineRegistry()) {
-      if (ElevatedMode) NotProven(name, "not elevated: it writes HKLM; run the kit as administrator");
-      else Skip(name, "writes HKLM: the elevated run checks it");
+      NotProven(name, "not elevated: it writes HKLM; run the kit as administrator");
       continue;
     }
     if (p.changesTheSetting && !saved && !(saved = Backup.Save())) {
@@ -582,10 +587,10 @@ void CheckPlatformFacts() {
       // On 64-bit Windows, HKLM\Software as a 32-bit process sees it is HKLM\Software\WOW6432Node.
       {"a 32-bit process's HKLM\\Software is WOW6432Node", false,
        // Decided by this runner's own build: an x86_64 or ARM64 runner is no 32-bit process, wherever it runs.
-       [] { return sizeof(void*) == 8 ? std::string("this runner is built for ") + BuiltFor + ": only the i686 runner is a 32-bit process on 64-bit Windows"
+       [] { return !ElevatedMode ? std::string("skipped: writes HKLM: the elevated run checks it")
+                   : sizeof(void*) == 8 ? std::string("this runner is built for ") + BuiltFor + ": only the i686 runner is a 32-bit process on 64-bit Windows"
                    : !IsWow64() ? std::string("32-bit Windows: there is no 64-bit registry view")
-                   : !CanWriteMachineRegistry() ? std::string(ElevatedMode ? "not proven: not elevated: it writes HKLM; run the kit as administrator"
-                                                                           : "skipped: writes HKLM: the elevated run checks it")
+                   : !CanWriteMachineRegistry() ? std::string("not proven: not elevated: it writes HKLM; run the kit as administrator")
                    : std::string(); },
        [&](std::string& actual) {
          std::wstring seen;
