@@ -9,7 +9,9 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
   return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
 }
 
-std::string Xml(const std::string& text) {
+}  // namespace
+
+std::string XmlText(const std::string& text) {
   std::string out;
   for (const char c : text) {
     switch (c) {
@@ -26,8 +28,6 @@ std::string Xml(const std::string& text) {
   return out;
 }
 
-// Written, flushed and closed: false, with the error, when any of it fails (a full disk shows at the
-// flush or the close).
 bool WriteFileWhole(const std::wstring& path, const std::string& bytes, DWORD& error) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return error = GetLastError(), false;
@@ -36,8 +36,6 @@ bool WriteFileWhole(const std::wstring& path, const std::string& bytes, DWORD& e
   if (!CloseHandle(file) && written) return error = GetLastError(), false;
   return written;
 }
-
-}  // namespace
 
 CheckReport::CheckReport(const std::wstring& folder, const std::wstring& baseName)
     : partialPath_(folder + L"\\LauncherChecks-report.partial"),
@@ -58,7 +56,8 @@ void CheckReport::Line(const std::string& text) {
 }
 
 void CheckReport::Result(Outcome outcome, const std::string& name, const std::string& detail) {
-  static const char* const Prefix[] = {"ok: ", "FAILED: ", "not proven: ", "skipped: ", "known Wine difference: "};
+  static const char* const Prefix[] = {"ok: ", "FAILED: ", "not proven: ", "skipped: ", "known Wine difference: ",
+                                       "not applicable: "};
   checks_.push_back({outcome, name, detail});
   if (outcome == Outcome::Ok) ++passed_;
   if (outcome == Outcome::Failed || outcome == Outcome::NotProven) ++failed_;
@@ -71,14 +70,17 @@ bool CheckReport::Finish(const std::string& suiteName, DWORD& error) {
   int skipped = 0;
   std::string cases;
   for (const Check& check : checks_) {
-    cases += "    <testcase classname=\"LauncherChecks\" name=\"" + Xml(check.name) + "\"";
+    cases += "    <testcase classname=\"LauncherChecks\" name=\"" + XmlText(check.name) + "\"";
     switch (check.outcome) {
       case Outcome::Ok: cases += "/>\n"; continue;
-      case Outcome::Failed: cases += "><failure message=\"" + Xml(check.detail) + "\"/>"; break;
-      case Outcome::NotProven: cases += "><failure type=\"not proven\" message=\"" + Xml(check.detail) + "\"/>"; break;
-      case Outcome::Skipped: cases += "><skipped message=\"" + Xml(check.detail) + "\"/>", ++skipped; break;
+      case Outcome::Failed: cases += "><failure message=\"" + XmlText(check.detail) + "\"/>"; break;
+      case Outcome::NotProven: cases += "><failure type=\"not proven\" message=\"" + XmlText(check.detail) + "\"/>"; break;
+      case Outcome::Skipped: cases += "><skipped message=\"" + XmlText(check.detail) + "\"/>", ++skipped; break;
+      case Outcome::NotApplicable:
+        cases += "><skipped message=\"not applicable: " + XmlText(check.detail) + "\"/>", ++skipped;
+        break;
       case Outcome::KnownWineDifference:
-        cases += "><skipped message=\"known Wine difference: " + Xml(check.detail) + "\"/>", ++skipped;
+        cases += "><skipped message=\"known Wine difference: " + XmlText(check.detail) + "\"/>", ++skipped;
         break;
     }
     cases += "</testcase>\n";
@@ -86,7 +88,7 @@ bool CheckReport::Finish(const std::string& suiteName, DWORD& error) {
   const std::string counts = "tests=\"" + std::to_string(checks_.size()) + "\" failures=\"" + std::to_string(failed_) +
                              "\" errors=\"0\" skipped=\"" + std::to_string(skipped) + "\"";
   const std::string junit = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites " + counts + ">\n  <testsuite name=\"" +
-                            Xml(suiteName) + "\" " + counts + ">\n" + cases + "  </testsuite>\n</testsuites>\n";
+                            XmlText(suiteName) + "\" " + counts + ">\n" + cases + "  </testsuite>\n</testsuites>\n";
   const std::wstring junitPartial = junitPath_ + L".partial";
   if (!Opened() || writeFailed_) return error = Opened() ? ERROR_WRITE_FAULT : ERROR_OPEN_FAILED, false;
   const BOOL closed = CloseHandle(file_);

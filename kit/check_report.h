@@ -11,7 +11,7 @@
 
 class CheckReport {
  public:
-  enum class Outcome { Ok, Failed, NotProven, Skipped, KnownWineDifference };
+  enum class Outcome { Ok, Failed, NotProven, Skipped, KnownWineDifference, NotApplicable };
 
   // baseName: the report's name without ".txt", in folder; the .partial file is made at once.
   CheckReport(const std::wstring& folder, const std::wstring& baseName);
@@ -44,3 +44,11 @@ class CheckReport {
   std::vector<Check> checks_;
   int passed_ = 0, failed_ = 0;
 };
+
+// Text as XML character data or an attribute's value: the five markup characters escaped, line ends
+// kept as &#10;, other control characters dropped (XML 1.0 allows none).
+std::string XmlText(const std::string& text);
+
+// Written, flushed and closed: false, with the error, when any of it fails (a full disk shows at the
+// flush or the close).
+bool WriteFileWhole(const std::wstring& path, const std::string& bytes, DWORD& error);

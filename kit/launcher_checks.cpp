@@ -4,13 +4,19 @@
 // where Wine is known to differ from Windows reports "known Wine difference", and fails once Wine
 // behaves as Windows does (as todo_wine does), so that the list stays true.
 //
-// Usage: LauncherChecks.exe [elevated|unelevated]. Each mode exists for some checks: elevated, the test
-// programs and the platform facts; unelevated, registry virtualization, which Windows applies only to
-// processes without elevation. Without an argument the mode is the token's. A check the mode requires
+// Usage: LauncherChecks.exe [elevated|unelevated] [RUN_ID]. Each mode exists for the checks that
+// kit/required_checks.cpp lists: elevated, the test programs and the platform facts; unelevated,
+// registry virtualization, which Windows applies only to a Medium-integrity token that allows it.
+// Without a mode it is the token's. RUN_ID, which run_kit.cmd makes for each run, goes into the header,
+// and the verdict judges no report without it. Run elevated in unelevated mode, the runner starts itself
+// again with the desktop shell's token, waits for it and passes its status on; where there is no such
+// token it runs the checks itself, and says why in its header.
+// A required check that a fact of the run, stated in the header, rules out is "not applicable"; one
 // that the way the run was made rules out (not elevated, virtualization off) is "not proven", and fails
-// the run like a FAILED line; a check that a fixed property of the machine rules out is "skipped".
+// the run like a FAILED line; a check that is not this mode's is "skipped".
 // Exit status: 0 only when nothing failed and nothing was left unproven; 2 on a usage error.
 #include <windows.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include <wincrypt.h>
 
@@ -25,15 +31,29 @@
 #include "platform/win32_api.h"
 #include "kit/check_report.h"
 #include "kit/file_contents.h"
+#include "kit/program_output.h"
+#include "kit/report_verdict.h"
+#include "kit/required_checks.h"
 #include "kit/setting_backup.h"
 
 namespace {
+
+#if defined(__x86_64__)
+const char BuiltFor[] = "x86_64";
+#elif defined(__aarch64__)
+const char BuiltFor[] = "arm64";
+#else
+const char BuiltFor[] = "i686";
+#endif
 
 std::wstring Folder;  // the runner's own, where the kit was unzipped
 std::wstring Work;    // the runner's scratch folder; removed at the end
 SettingBackup Backup(L"");  // beside the runner, once Folder is known
 CheckReport* Report = nullptr;  // made in main, once the folder is known
 bool ElevatedMode = true;
+std::string RunId = "none";
+// In unelevated mode, why this process runs the checks with its own token: no desktop user's token.
+std::string NoUserToken;
 
 void Line(const std::string& text) { Report->Line(text); }
 
@@ -72,6 +92,54 @@ bool TokenFlag(TOKEN_INFORMATION_CLASS kind) {
   return value != 0;
 }
 bool Elevated() { return TokenFlag(TokenElevation); }
+
+// What Windows decides virtualization and elevation by, as a token states it.
+struct TokenFacts {
+  std::string integrity = "unknown", sid = "none", elevationType = "unknown";
+  bool allowed = false, enabled = false;
+  // Windows virtualizes a process whose token is Medium integrity and allows it (UAC on, interactive).
+  bool Virtualizable() const {
+    return sid == "S-1-16-8192" && allowed && (elevationType == "Limited" || elevationType == "Default");
+  }
+  std::string Line() const {
+    return "integrity level " + integrity + " (" + sid + "), elevation type " + elevationType + ", virtualization allowed " +
+           (allowed ? "yes" : "no") + ", enabled " + (enabled ? "yes" : "no");
+  }
+};
+
+TokenFacts FactsOf(HANDLE token) {
+  TokenFacts facts;
+  DWORD value = 0, size = 0;
+  if (GetTokenInformation(token, TokenVirtualizationAllowed, &value, sizeof value, &size)) facts.allowed = value != 0;
+  if (GetTokenInformation(token, TokenVirtualizationEnabled, &value, sizeof value, &size)) facts.enabled = value != 0;
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  if (GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size))
+    facts.elevationType = type == TokenElevationTypeFull ? "Full" : type == TokenElevationTypeLimited ? "Limited" : "Default";
+  alignas(TOKEN_MANDATORY_LABEL) BYTE label[64 + SECURITY_MAX_SID_SIZE];
+  char* text = nullptr;
+  if (GetTokenInformation(token, TokenIntegrityLevel, label, sizeof label, &size) &&
+      ConvertSidToStringSidA(reinterpret_cast<TOKEN_MANDATORY_LABEL*>(label)->Label.Sid, &text)) {
+    facts.sid = text;
+    LocalFree(text);
+    // The mandatory label's RID: SECURITY_MANDATORY_*_RID.
+    const struct { const char* sid; const char* name; } levels[] = {
+        {"S-1-16-0", "Untrusted"}, {"S-1-16-4096", "Low"}, {"S-1-16-8192", "Medium"}, {"S-1-16-8448", "Medium Plus"},
+        {"S-1-16-12288", "High"}, {"S-1-16-16384", "System"}, {"S-1-16-20480", "Protected"}};
+    for (const auto& level : levels)
+      if (facts.sid == level.sid) facts.integrity = level.name;
+  }
+  return facts;
+}
+
+TokenFacts OwnToken() {
+  TokenFacts facts;
+  HANDLE token = nullptr;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    facts = FactsOf(token);
+    CloseHandle(token);
+  }
+  return facts;
+}
 // Wine lets every process write HKLM; Windows, an elevated one.
 bool CanWriteMachineRegistry() { return Elevated() || OnWine(); }
 
@@ -89,6 +157,22 @@ void Fail(const std::string& name, const std::string& actual) { Report->Result(O
 void Skip(const std::string& name, const std::string& why) { Report->Result(Outcome::Skipped, name, why); }
 // Required by this mode, and ruled out by the way the run was made: fails the run.
 void NotProven(const std::string& name, const std::string& why) { Report->Result(Outcome::NotProven, name, why); }
+
+bool Required(const std::string& name) {
+  for (const kit::RequiredCheck& check : kit::RequiredChecks(ElevatedMode ? kit::Mode::Elevated : kit::Mode::Unelevated))
+    if (name == check.name) return true;
+  return false;
+}
+bool InTable(const std::string& name) {
+  for (const kit::RequiredCheck& check : kit::RequiredChecks())
+    if (name == check.name) return true;
+  return false;
+}
+// Ruled out by a fact of this run that the header states: "not applicable" where this mode requires the
+// check (the verdict holds the fact against the header), "skipped" where it does not.
+void RuledOut(const std::string& name, const std::string& facts) {
+  Report->Result(Required(name) ? Outcome::NotApplicable : Outcome::Skipped, name, facts);
+}
 
 // Why Windows does not virtualize this process's registry, for a run that needed it to. Microsoft's
 // "Registry Virtualization" names the cases: UAC off, processes that are not interactive (services),
@@ -116,12 +200,16 @@ struct Fact {
   std::function<bool(std::string& actual)> holds;  // sets actual to what was seen
 };
 
-// skipReason begins "not proven: " where the way the run was made rules out a check its mode requires.
+// skipReason begins "not proven: " where the way the run was made rules out a check its mode requires,
+// "skipped: " where the check is the other mode's; otherwise it names the fact that rules it out.
 void Check(const Fact& fact) {
+  // Every check is in the table, so that a new one is required somewhere.
+  if (!InTable(fact.name)) return Fail(fact.name, "not in the table of required checks (kit/required_checks.cpp)");
   const std::string why = fact.skipReason ? fact.skipReason() : std::string();
-  const std::string notProven = "not proven: ";
+  const std::string notProven = "not proven: ", skipped = "skipped: ";
   if (why.rfind(notProven, 0) == 0) return NotProven(fact.name, why.substr(notProven.size()));
-  if (!why.empty()) return Skip(fact.name, why);
+  if (why.rfind(skipped, 0) == 0) return Skip(fact.name, why.substr(skipped.size()));
+  if (!why.empty()) return RuledOut(fact.name, why);
   std::string actual;
   const bool holds = fact.holds(actual);
   if (OnWine() && fact.wineDiffers) {
@@ -199,18 +287,14 @@ Run RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD
   return run;
 }
 
-// What a failing test program said, without the progress lines of a passing test.
+// A program's output, where it is not UTF-8, is in the ANSI code page: the C runtime prints in it.
 std::string FailureLines(const std::string& output) {
-  std::istringstream in(output);
-  std::string line, kept;
-  int count = 0;
-  while (std::getline(in, line) && count < 40) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || line.rfind("[ RUN", 0) == 0 || line.rfind("[       OK", 0) == 0 || line.rfind("[--", 0) == 0) continue;
-    kept += "\r\n    " + line;
-    ++count;
-  }
-  return kept;
+  return kit::FailureLines(output, [](const std::string& bytes) {
+    const int size = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0) MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), size);
+    return Utf8(wide);
+  });
 }
 
 // ---- The header ---------------------------------------------------------------------------------------
@@ -248,6 +332,9 @@ std::string KitCommit() {  // README.txt's first line names it
 
 void Header() {
   Line("LauncherChecks, for Launcher commit " + KitCommit());
+  Line("run id: " + RunId);
+  // What the WOW6432Node fact's applicability is decided by: this runner's own build, and the machine.
+  Line(std::string("runner built for: ") + BuiltFor);
   Line("Launcher.exe sha256: " + Sha256Of(Folder + L"\\Launcher.exe"));
   // RtlGetVersion, unlike GetVersionEx, is not shimmed to an older version for a program without a manifest.
   RTL_OSVERSIONINFOW version = {};
@@ -268,8 +355,19 @@ void Header() {
   const char* machine = native == IMAGE_FILE_MACHINE_AMD64 ? "x64" : native == 0xAA64 ? "ARM64" : "x86";
   Line(std::string("machine: ") + machine + (IsWow64() ? ", this runner under WOW64" : ", this runner native"));
   Line("ANSI code page " + std::to_string(GetACP()) + ", OEM code page " + std::to_string(GetOEMCP()));
+  // What Windows decides virtualization by: the token's integrity level (by its SID), its elevation
+  // type, whether virtualization is allowed on it and enabled; then UAC and the session.
+  Line("token: " + OwnToken().Line());
   Line(std::string("elevated: ") + (Elevated() ? "yes" : "no") + "; registry virtualization: " +
        (TokenFlag(TokenVirtualizationEnabled) ? "enabled" : "disabled"));
+  DWORD lua = 0, size = sizeof lua, session = 0;
+  const bool luaRead = RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System", L"EnableLUA",
+                                    RRF_RT_REG_DWORD, nullptr, &lua, &size) == ERROR_SUCCESS;
+  const bool sessionRead = ProcessIdToSessionId(GetCurrentProcessId(), &session);
+  Line("UAC (EnableLUA): " + (luaRead ? std::to_string(lua) : std::string("unknown")) + "; session " +
+       (sessionRead ? std::to_string(session) : std::string("unknown")));
+  if (!ElevatedMode)
+    Line("user token: " + (NoUserToken.empty() ? std::string("this process's own") : "none, the checks run with this process's own: " + NoUserToken));
   if (OnWine()) Line(std::string("Wine ") + WineVersion()());
 }
 
@@ -312,13 +410,22 @@ void RunTestPrograms() {
   bool saved = false;
   for (const auto& p : programs) {
     const std::string name = std::string("test program: ") + p.name;
+    if (!InTable(name)) {
+      Fail(name, "not in the table of required checks (kit/required_checks.cpp)");
+      continue;
+    }
     if (p.wineCannot && OnWine()) {
       Report->Result(Outcome::KnownWineDifference, name, std::string("Wine cannot show it: ") + p.wineCannot);
       continue;
     }
+    // The run without elevation leaves the setting alone, also where its token could write it (no
+    // desktop user's token to run with): the elevated run checks these, and once is enough.
+    if (p.changesTheSetting && !ElevatedMode) {
+      Skip(name, "writes HKLM: the elevated run checks it");
+      continue;
+    }
     if (p.changesTheSetting && !CanWriteMachineRegistry()) {
-      if (ElevatedMode) NotProven(name, "not elevated: it writes HKLM; run the kit as administrator");
-      else Skip(name, "writes HKLM: the elevated run checks it");
+      NotProven(name, "not elevated: it writes HKLM; run the kit as administrator");
       continue;
     }
     if (p.changesTheSetting && !saved && !(saved = Backup.Save())) {
@@ -337,7 +444,7 @@ void RunTestPrograms() {
         else Skip("code page " + std::to_string(known.codePage), "Windows fixes the ANSI code page at boot; this machine's is " + std::to_string(GetACP()));
       }
       if (locale.empty()) {
-        Skip(name, "the code-page cases cover 1252, 1251, 932 and 65001; this machine's is " + std::to_string(GetACP()));
+        RuledOut(name, "the code-page cases cover 1252, 1251, 932 and 65001; this machine's ANSI code page is " + std::to_string(GetACP()));
         continue;
       }
     }
@@ -479,9 +586,11 @@ void CheckPlatformFacts() {
        }},
       // On 64-bit Windows, HKLM\Software as a 32-bit process sees it is HKLM\Software\WOW6432Node.
       {"a 32-bit process's HKLM\\Software is WOW6432Node", false,
-       [] { return !IsWow64() ? std::string("this runner is not a 32-bit process on 64-bit Windows")
-                   : !CanWriteMachineRegistry() ? std::string(ElevatedMode ? "not proven: not elevated: it writes HKLM; run the kit as administrator"
-                                                                           : "writes HKLM: the elevated run checks it")
+       // Decided by this runner's own build: an x86_64 or ARM64 runner is no 32-bit process, wherever it runs.
+       [] { return !ElevatedMode ? std::string("skipped: writes HKLM: the elevated run checks it")
+                   : sizeof(void*) == 8 ? std::string("this runner is built for ") + BuiltFor + ": only the i686 runner is a 32-bit process on 64-bit Windows"
+                   : !IsWow64() ? std::string("32-bit Windows: there is no 64-bit registry view")
+                   : !CanWriteMachineRegistry() ? std::string("not proven: not elevated: it writes HKLM; run the kit as administrator")
                    : std::string(); },
        [&](std::string& actual) {
          std::wstring seen;
@@ -496,11 +605,15 @@ void CheckPlatformFacts() {
       // virtualized process's write to HKLM\Software lands in the user's VirtualStore, and its reads
       // come from there; once it turns virtualization off it sees the machine's registry only.
       {"a VirtualStore value overrides HKLM while virtualized, and not once virtualization is off", true,
-       [] { return OnWine() ? std::string()
-                   : ElevatedMode ? std::string("the run without elevation checks it")
-                   : Elevated() ? std::string("not proven: elevated: Windows virtualizes only processes without elevation; run the kit without it")
-                   : !TokenFlag(TokenVirtualizationEnabled) ? "not proven: " + WhyNotVirtualized()
-                   : std::string(); },
+       [] {
+         if (OnWine()) return std::string();
+         if (ElevatedMode) return std::string("skipped: the run without elevation checks it");
+         const TokenFacts token = OwnToken();
+         if (!token.Virtualizable())
+           return "this run's token is not one that Windows virtualizes: " + token.Line() +
+                  (NoUserToken.empty() ? std::string() : "; " + NoUserToken);
+         return token.enabled ? std::string() : "not proven: " + WhyNotVirtualized();
+       },
        [&](std::string& actual) {
          std::wstring before, after;
          const bool written = RegistryWrite(0, ProbeKey, L"per-user copy");
@@ -521,19 +634,73 @@ void CheckPlatformFacts() {
   for (const Fact& fact : facts) Check(fact);
 }
 
+// ---- The run without elevation ------------------------------------------------------------------------
+// Starts this runner again, in unelevated mode, as the desktop's user: with a primary token duplicated
+// from the shell's process, which an elevated administrator may open, through CreateProcessWithTokenW
+// (its caller needs SeImpersonatePrivilege, which administrators hold). Not the token TokenLinkedToken
+// gives: without SeTcbPrivilege that is an identification token, no use for a process. Waits for the
+// run and gives its exit status; false, with why, where the machine has no shell token that Windows
+// would virtualize (no shell in this session, UAC off, a service's session).
+bool RunAsDesktopUser(const std::wstring& program, DWORD& exitCode, std::string& why) {
+  const HWND shell = GetShellWindow();
+  DWORD shellProcess = 0;
+  if (!shell || !GetWindowThreadProcessId(shell, &shellProcess) || shellProcess == 0)
+    return why = "no desktop shell runs in this session (a service's session, or no one logged on)", false;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcess);
+  HANDLE shellToken = nullptr, token = nullptr;
+  const bool opened = process && OpenProcessToken(process, TOKEN_DUPLICATE | TOKEN_QUERY, &shellToken);
+  const DWORD openError = GetLastError();
+  if (process) CloseHandle(process);
+  if (!opened) return why = "the desktop shell's token cannot be opened (error " + std::to_string(openError) + ")", false;
+  const TokenFacts facts = FactsOf(shellToken);
+  const bool duplicated = DuplicateTokenEx(shellToken, TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_ADJUST_DEFAULT |
+                                           TOKEN_ADJUST_SESSIONID, nullptr, SecurityImpersonation, TokenPrimary, &token);
+  CloseHandle(shellToken);
+  if (!facts.Virtualizable()) {
+    if (duplicated) CloseHandle(token);
+    return why = "the desktop shell's token is not one that Windows virtualizes (UAC off, or the shell elevated): " + facts.Line(), false;
+  }
+  if (!duplicated) return why = "the desktop shell's token cannot be duplicated (error " + std::to_string(GetLastError()) + ")", false;
+  std::wstring commandLine = L"\"" + program + L"\" unelevated " + std::wstring(RunId.begin(), RunId.end());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child = {};
+  const bool started = CreateProcessWithTokenW(token, 0, program.c_str(), commandLine.data(), CREATE_NO_WINDOW, nullptr,
+                                               Folder.c_str(), &startup, &child);
+  const DWORD startError = GetLastError();
+  CloseHandle(token);
+  if (!started) return why = "CreateProcessWithTokenW with the desktop shell's token failed (error " + std::to_string(startError) + ")", false;
+  // Each test program has ten minutes; the unelevated run runs few of them.
+  if (WaitForSingleObject(child.hProcess, 70 * 60 * 1000) != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 99);
+  WaitForSingleObject(child.hProcess, 10000);
+  exitCode = 99;
+  GetExitCodeProcess(child.hProcess, &exitCode);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
-  if (argc > 2 || (argc == 2 && mode != "elevated" && mode != "unelevated")) {
-    std::printf("usage: LauncherChecks.exe [elevated|unelevated]\n");
+  if (argc > 3 || (argc >= 2 && mode != "elevated" && mode != "unelevated") || (argc == 3 && !kit::ValidRunId(argv[2]))) {
+    std::printf("usage: LauncherChecks.exe [elevated|unelevated] [RUN_ID]   (RUN_ID: letters, digits and -, at most 64)\n");
     return 2;
   }
   ElevatedMode = mode.empty() ? Elevated() : mode == "elevated";
+  if (argc == 3) RunId = argv[2];
   wchar_t path[MAX_PATH * 4] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
   Folder = path;
   Folder = Folder.substr(0, Folder.find_last_of(L'\\'));
+  // Elevated, the run without elevation is made as the desktop's user; this process only waits for it.
+  // Wine has no such user (it virtualizes nothing): there the checks run here.
+  if (!ElevatedMode && Elevated()) {
+    DWORD status = 0;
+    if (OnWine()) NoUserToken = "Wine has no desktop user's token to start it with";
+    else if (RunAsDesktopUser(path, status, NoUserToken)) return static_cast<int>(status);
+  }
   Work = Folder + L"\\LauncherChecks-work";
   Backup = SettingBackup(Folder + L"\\LauncherChecks-saved-setting.bin");
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);  // no dialog may stop a check

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # make kit: build/kit/LauncherChecks.zip, the check kit a vendor runs on real Windows: the shipped
-# Launcher.exe and Launcher-same-publisher.exe, the i686 test programs that the Wine tests run, the runner LauncherChecks.exe,
-# README.txt and run_kit.cmd, which runs it as a CI job does. Reproducible: the same commit gives the
-# same bytes (fixed entry times and order, and programs linked without timestamps).
+# Launcher.exe and Launcher-same-publisher.exe, the i686 test programs that the Wine tests run, the runner
+# LauncherChecks.exe and its verdict LauncherChecksVerdict.exe, README.txt and run_kit.cmd, which runs
+# them as a CI job does. Reproducible: the same commit gives the same bytes (fixed entry times and order,
+# and programs linked without timestamps).
 #
 # Usage: make-kit.sh [PRESET]   (default win32-tests, the kit; win64-tests makes its x86_64 twin,
 #                                build/kit/LauncherChecks-win64-tests.zip, with that build's Launcher.exe,
@@ -28,7 +29,7 @@ else
   same_publisher=$tree/bin/Launcher-same-publisher.exe
 fi
 configure "$preset"
-cmake --build --preset "$preset" --target LauncherChecks wine_registry_test wine_file_probe_test \
+cmake --build --preset "$preset" --target LauncherChecks LauncherChecksVerdict wine_registry_test wine_file_probe_test \
   wine_code_page_test wine_end_to_end_test wine_dll_search_test wine_runtime_test FakeInstaller RuntimeProbe \
   Launcher-same-publisher >/dev/null
 
@@ -37,7 +38,7 @@ rm -rf "$stage"
 mkdir -p "$stage/dll-planting"
 cp "$launcher" "$stage/Launcher.exe"
 cp "$same_publisher" "$stage/Launcher-same-publisher.exe"
-for program in LauncherChecks wine_registry_test wine_file_probe_test wine_code_page_test wine_end_to_end_test \
+for program in LauncherChecks LauncherChecksVerdict wine_registry_test wine_file_probe_test wine_code_page_test wine_end_to_end_test \
                wine_runtime_test FakeInstaller RuntimeProbe; do
   cp "$tree/bin/$program.exe" "$stage/"
 done
@@ -48,9 +49,8 @@ cp "$tree/dll-planting/wine_dll_search_test.exe" "$tree/dll-planting/dwmapi.dll"
 crlf() { sed 's/\r$//; s/$/\r/' "$@"; }
 sed "s/@COMMIT@/$(git rev-parse HEAD)/" kit/README.txt | crlf >"$stage/README.txt"
 # What a CI job on a Windows runner runs (cmd reads its labels reliably only with CRLF line ends). The
-# x86_64 twin's runner is no 32-bit process: run_kit.cmd is told, for the WOW6432Node fact.
-if [ "$preset" = win32-tests ]; then crlf kit/run_kit.cmd; else sed 's/^set "twin="$/set "twin=x86_64"/' kit/run_kit.cmd | crlf; fi \
-  >"$stage/run_kit.cmd"
+# same file in both kits: what the x86_64 twin's runner cannot prove, its own header says.
+crlf kit/run_kit.cmd >"$stage/run_kit.cmd"
 
 python3 - "$stage" "$zip" <<'PY'
 import os, sys, zipfile

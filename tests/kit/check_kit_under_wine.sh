@@ -35,89 +35,93 @@ mkdir -p "$folder"
 python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$kit" "$folder"
 
 failed=0
-# run_kit.cmd judged alone, with stand-ins for the runner and for runas (each row sets the report, the
-# exit status and how long it runs): it exits 0 only for a whole report that proves every check its mode
-# requires, from a runner that exited 0. The folder's name holds a space, "&", parentheses, "^" and a
-# letter outside ASCII, all of which cmd must take as they are.
-cmake --build --preset "$preset" --target stand_in_runner stand_in_runas as_administrator >/dev/null
+# run_kit.cmd and the verdict, with a stand-in for the runner (each row sets the report it writes, its
+# exit status and more): run_kit.cmd passes the verdict on, which is 0 only for a whole report of this
+# run that proves every check its mode requires, from a runner that exited 0. The folder's name holds a
+# space, "&", parentheses, "^" and a letter outside ASCII, all of which cmd must take as they are.
+cmake --build --preset "$preset" --target stand_in_runner as_administrator LauncherChecksVerdict >/dev/null
 stand_in_name='Stand In & (Co) ^Zoë'
 stand_in="$WINEPREFIX/drive_c/$stand_in_name"
-mkdir -p "$stand_in" "$WINEPREFIX/drive_c/Fake"
+mkdir -p "$stand_in"
 cp "build/$preset/bin/stand_in_runner.exe" "$stand_in/LauncherChecks.exe"
-# The source's run_kit.cmd, not the twin kit's (which lets the WOW6432Node fact be skipped): the rows
-# mean the same on both kinds of machine.
+cp "build/$preset/bin/LauncherChecksVerdict.exe" "$stand_in/"
 sed 's/\r$//; s/$/\r/' kit/run_kit.cmd >"$stand_in/run_kit.cmd"
-# A find.exe that answers 1 (not found) to every search, as GNU find does to Windows find's arguments:
-# the runas stand-in, which cannot start the search text it is given. One in the kit's folder, one
-# first on PATH; run_kit.cmd must use neither.
-cp "build/$preset/bin/stand_in_runas.exe" "$stand_in/find.exe"
-cp "build/$preset/bin/stand_in_runas.exe" "$WINEPREFIX/drive_c/Fake/find.exe"
-# The checks each mode requires, as the runner names them.
-required=("test program: registry" "test program: file probe" "test program: code page" "test program: end to end"
-  "test program: DLL search" "test program: runtime"
-  "test program: same-publisher build, an untrusted chain: nothing started"
-  "test program: same-publisher build, a trusted chain: started"
-  "UTF-8 conversion refuses WC_NO_BEST_FIT_CHARS with ERROR_INVALID_FLAGS"
-  "UTF-8 conversion refuses lpUsedDefaultChar with ERROR_INVALID_PARAMETER"
-  "1252 with flags 0 turns U+0141 into L (best fit)"
-  "1252 with WC_NO_BEST_FIT_CHARS turns U+0141 into ? and says the default was used"
-  "ShellExecuteA does not expand environment variables in the file name" "kernel32 has SetDefaultDllDirectories"
-  "a 32-bit process's HKLM\\Software is WOW6432Node")
-virtualization="a VirtualStore value overrides HKLM while virtualized, and not once virtualization is off"
-report() {  # NAME HEADER LINE...: a report in the stand-in's folder, CRLF as the runner writes it
-  local name=$1 header=$2
-  shift 2
-  printf '%s\r\n' "LauncherChecks, a stand-in" "$header" "$@" >"$stand_in/$name"
+# The checks each mode requires: the kit README's lists, which a host test holds to the table.
+mapfile -t required < <(sed -n '/^\*\*The elevated run requires:\*\*$/,/^It proves/s/^- `\(.*\)`$/\1/p' kit/README.md)
+virtualization=$(sed -n '/^\*\*The unelevated run requires:\*\*$/,/^It proves/s/^- `\(.*\)`$/\1/p' kit/README.md)
+[ ${#required[@]} -gt 10 ] && [ -n "$virtualization" ] || { echo "FAILED: no list of required checks in kit/README.md"; exit 1; }
+high="token: integrity level High (S-1-16-12288), elevation type Full, virtualization allowed no, enabled no"
+medium="token: integrity level Medium (S-1-16-8192), elevation type Limited, virtualization allowed yes, enabled yes"
+elevated_header=("runner built for: i686" "machine: x64, this runner under WOW64" "ANSI code page 1252, OEM code page 437"
+  "$high" "elevated: yes; registry virtualization: disabled" "mode: elevated")
+unelevated_header=("runner built for: i686" "machine: x64, this runner under WOW64" "ANSI code page 1252, OEM code page 437"
+  "$medium" "elevated: no; registry virtualization: enabled" "mode: unelevated")
+report() {  # NAME LINE...: what the stand-in writes after its title and run id, CRLF as the runner writes
+  local name=$1
+  shift
+  printf '%s\r\n' "$@" >"$stand_in/$name"
 }
 elevated_ok=("${required[@]/#/ok: }")
-report clean.txt "elevated: yes; registry virtualization: disabled" "${elevated_ok[@]}" "skipped: another check: not here" \
-  "${#required[@]} passed, 0 failed"
-report failed.txt "elevated: yes; registry virtualization: disabled" "${elevated_ok[@]}" \
-  "FAILED: another check: 2, expected 1" "${#required[@]} passed, 1 failed"
-report not-elevated.txt "elevated: no; registry virtualization: enabled" "${elevated_ok[@]}" "${#required[@]} passed, 0 failed"
-report no-closing-line.txt "elevated: yes; registry virtualization: disabled" "${elevated_ok[@]}"
-report too-few-passed.txt "elevated: yes; registry virtualization: disabled" "${elevated_ok[@]}" "3 passed, 0 failed"
-report unelevated.txt "elevated: no; registry virtualization: enabled" "ok: $virtualization" "1 passed, 0 failed"
-report uac-off.txt "elevated: no; registry virtualization: disabled" \
-  "not proven: $virtualization: UAC is off (EnableLUA is 0)" "0 passed, 1 failed"
+n=${#required[@]}
+wow64="a 32-bit process's HKLM\\Software is WOW6432Node"
+report clean.txt "${elevated_header[@]}" "${elevated_ok[@]}" "skipped: another check: not here" "$n passed, 0 failed"
+report failed.txt "${elevated_header[@]}" "${elevated_ok[@]}" "FAILED: another check: 2, expected 1" "$n passed, 1 failed"
+report not-elevated.txt "${elevated_header[@]/elevated: yes;/elevated: no;}" "${elevated_ok[@]}" "$n passed, 0 failed"
+report no-closing-line.txt "${elevated_header[@]}" "${elevated_ok[@]}"
+report too-few-passed.txt "${elevated_header[@]}" "${elevated_ok[@]}" "3 passed, 0 failed"
+report closing-not-last.txt "${elevated_header[@]}" "${elevated_ok[@]}" "$n passed, 0 failed" "ok: another check"
+report not-proven.txt "${elevated_header[@]}" "${elevated_ok[@]:1}" "not proven: ${required[0]}: not elevated" "$((n - 1)) passed, 1 failed"
+report not-proven-other.txt "${elevated_header[@]}" "${elevated_ok[@]}" "not proven: another check: not elevated" "$n passed, 0 failed"
+report missing.txt "${elevated_header[@]}" "${elevated_ok[@]:1}" "$((n - 1)) passed, 0 failed"
+report empty.txt "${elevated_header[@]}" "0 passed, 0 failed"
+code_page_na=("${elevated_ok[@]/#"ok: test program: code page"/"not applicable: test program: code page: 1253"}")
+report code-page-na.txt "${elevated_header[@]}" "${code_page_na[@]}" "$((n - 1)) passed, 0 failed"
+twin_ok=("${elevated_ok[@]/#"ok: $wow64"/"not applicable: $wow64: this runner is built for x86_64"}")
+report twin.txt "${elevated_header[@]/runner built for: i686/runner built for: x86_64}" "${twin_ok[@]}" "$((n - 1)) passed, 0 failed"
+report unelevated.txt "${unelevated_header[@]}" "ok: $virtualization" "1 passed, 0 failed"
+report medium-not-allowed.txt "${unelevated_header[@]/allowed yes/allowed no}" "ok: $virtualization" "1 passed, 0 failed"
+report high-unelevated.txt "${unelevated_header[@]/"$medium"/"$high"}" "ok: $virtualization" "1 passed, 0 failed"
+report no-user-token.txt "${unelevated_header[@]/"$medium"/"$high"}" "user token: none: no desktop shell runs in this session" \
+  "not applicable: $virtualization: this run's token is not one that Windows virtualizes" "0 passed, 0 failed"
 rows=""
 for i in "${!required[@]}"; do  # each required check in turn skipped, as a run that could not prove it says
   skipped=("${elevated_ok[@]}")
   skipped[i]="skipped: ${required[i]}: not here"
-  report "skipped-$i.txt" "elevated: yes; registry virtualization: disabled" "${skipped[@]}" \
-    "$(( ${#required[@]} - 1 )) passed, 0 failed"
-  rows+="${required[i]} skipped|skipped-$i.txt|0||||1|not proven: ${required[i]}"$'\n'
+  report "skipped-$i.txt" "${elevated_header[@]}" "${skipped[@]}" "$((n - 1)) passed, 0 failed"
+  rows+="${required[i]} skipped|skipped-$i.txt|0||||2|verdict of the elevated run: not proven: no line proves ${required[i]}"$'\n'
 done
-for status in 0 1 2 3 4 5 6 7 8 9; do  # the status digit must reach the summary, whichever it is
-  rows+="no report, the runner's exit status $status||$status||||1|FAILED: LauncherChecks.exe wrote no report; its exit status was $status"$'\n'
+for status in 0 1 2 3 4 5 6 7 8 9; do  # the runner's status reaches the verdict, whichever it is
+  rows+="no report, the runner's exit status $status||$status||||2|verdict of the elevated run: not proven: no report: LauncherChecks.exe wrote no report for this run; its exit status was $status"$'\n'
 done
 win_folder="C:\\$stand_in_name"
 # A folder's name reaches cmd through the environment: Wine quotes a command line's arguments for C
 # programs, not as cmd /c reads them. Without "call": Wine's cmd returns 1 from a called batch file's
 # exit status 2. What cmd prints is in the ANSI code page.
 printf '@"%%KIT%%\\run_kit.cmd" "%%KIT%%" "%%KIT%%\\reports" %%*\r\n' >"$WINEPREFIX/drive_c/call_run_kit.cmd"
+verdict="verdict of the elevated run"
 # name | report (a file in the stand-in's folder, or none) | runner's exit status | run_kit.cmd's third
-# argument | GITHUB_ACTIONS | more environment (NAME=VALUE ...) | run_kit.cmd's exit status | a line its
-# output must hold (a FAILED line also in the job summary)
+# argument | GITHUB_ACTIONS | more environment (NAME=VALUE ...; REPORTS_HELD=yes: the reports folder
+# already holds a report; REPORTS_FILE=yes: the reports folder's name is a file's) | run_kit.cmd's exit
+# status | a line its output must hold, or begin with where it ends in "*" (a verdict line that is not
+# proven is also in the job summary)
 while IFS='|' read -r name report status mode actions environment want_status want_line; do
   [ -n "$name" ] || continue
-  rm -rf "$stand_in/reports" "$stand_in/summary.md" "$stand_in"/LauncherChecks-*
-  # A runas.exe where run_kit.cmd looks for it, for the cmd of either bitness, unless the row has none.
-  for system in system32 syswow64; do
-    rm -f "$WINEPREFIX/drive_c/windows/$system/runas.exe"
-    [[ " $environment " == *" NO_RUNAS=yes "* ]] ||
-      cp "build/$preset/bin/stand_in_runas.exe" "$WINEPREFIX/drive_c/windows/$system/runas.exe"
-  done
+  rm -rf "$stand_in/reports" "$stand_in/summary.md" "$stand_in"/LauncherChecks-{report,running,STANDIN}*
+  [[ " $environment " != *" REPORTS_HELD=yes "* ]] || { mkdir "$stand_in/reports"; : >"$stand_in/reports/LauncherChecks-old.txt"; }
+  [[ " $environment " != *" REPORTS_FILE=yes "* ]] || : >"$stand_in/reports"
   set +e
   env STAND_IN_REPORT=${report:+"$win_folder\\$report"} STAND_IN_STATUS=$status GITHUB_ACTIONS=$actions \
-    GITHUB_STEP_SUMMARY="$win_folder\\summary.md" RUN_KIT_START_SECONDS=3 KIT="$win_folder" $environment \
+    GITHUB_STEP_SUMMARY="$win_folder\\summary.md" KIT="$win_folder" $environment \
     "$loader" cmd /c 'C:\call_run_kit.cmd' $mode </dev/null >"$work/run_kit.out" 2>&1
   got=$?
   set -e
   out=$(iconv -f CP1252 -t UTF-8 "$work/run_kit.out" | tr -d '\r')
-  summary=$(iconv -f CP1252 -t UTF-8 "$stand_in/summary.md" 2>/dev/null | tr -d '\r' || true)
-  if [ "$got" = "$want_status" ] && grep -qxF -- "$want_line" <<<"$out" &&
-     { [[ $want_line != FAILED:* ]] || grep -qxF -- "$want_line" <<<"$summary"; }; then
+  summary=$({ tr -d '\r' <"$stand_in/summary.md"; } 2>/dev/null || true)
+  holds() {  # TEXT: whether it holds want_line as a whole line, or a line that begins with it before "*"
+    if [[ $want_line == *'*' ]]; then P=${want_line%\*} awk 'index($0, ENVIRON["P"]) == 1 { found = 1 } END { exit !found }' <<<"$1"
+    else grep -qxF -- "$want_line" <<<"$1"; fi
+  }
+  if [ "$got" = "$want_status" ] && holds "$out" && { [ "$want_status" = 0 ] || [[ $want_line != verdict* ]] || holds "$summary"; }; then
     echo "ok: run_kit.cmd: $name"
   else
     printf '%s\n' "FAILED: run_kit.cmd: $name: exit status $got (want $want_status), output and summary must hold the line: $want_line" \
@@ -126,23 +130,32 @@ while IFS='|' read -r name report status mode actions environment want_status wa
   fi
 done <<EOF_RUN_KIT
 a clean report|clean.txt|0||||0|report: "$win_folder\\reports\\LauncherChecks-STANDIN-20000101-000000.txt"
-a report with a FAILED line|failed.txt|0||||1|FAILED: the report has FAILED lines
-a FAILED line, another find.exe in the kit's folder and first on PATH|failed.txt|0|||WINEPATH=C:\\Fake|1|FAILED: the report has FAILED lines
-a clean report, and the runner's exit status 3|clean.txt|3||||1|FAILED: LauncherChecks.exe exited 3
-elevated, a report that says elevated: no|not-elevated.txt|0||||1|not proven: elevation: the report does not say elevated: yes; run run_kit.cmd as administrator
-a report without its closing line|no-closing-line.txt|0||||1|FAILED: the report has no closing line that says none failed
-a closing line with fewer passed than proven|too-few-passed.txt|0||||1|FAILED: the report's closing line counts fewer checks passed than the ${#required[@]} it proves
-a runner killed before its report was whole|clean.txt|0|||STAND_IN_PARTIAL=yes|1|FAILED: incomplete report: LauncherChecks.exe ended before its report was whole; what it wrote is LauncherChecks-report.partial in the reports folder
+a report with a FAILED line|failed.txt|0||||1|$verdict: FAILED: FAILED: another check: 2, expected 1
+a clean report, and the runner's exit status 3|clean.txt|3||||1|$verdict: FAILED: LauncherChecks.exe exited 3
+elevated, a report that says elevated: no|not-elevated.txt|0||||2|$verdict: not proven: the header does not say elevated: yes; run run_kit.cmd as administrator
+a report without its closing line|no-closing-line.txt|0||||2|$verdict: not proven: no report: it is unfinished (no closing line "N passed, M failed")
+a closing line with fewer passed than the report's ok lines|too-few-passed.txt|0||||1|$verdict: FAILED: the closing line "3 passed, 0 failed" does not agree*
+a closing line that is not last|closing-not-last.txt|0||||1|$verdict: FAILED: a line after the closing line: ok: another check
+a not proven line|not-proven.txt|0||||2|$verdict: not proven: not proven: ${required[0]}: not elevated*
+a not proven line for another check, the closing line counting none failed|not-proven-other.txt|0||||1|$verdict: FAILED: the closing line "$n passed, 0 failed" does not agree*
+a required line missing|missing.txt|0||||2|$verdict: not proven: no line proves ${required[0]}
+an empty list of checks|empty.txt|0||||2|$verdict: not proven: no line proves ${required[0]}*
+not applicable, where the header states no such fact|code-page-na.txt|0||||2|$verdict: not proven: not applicable: test program: code page: 1253: the header states no fact that rules it out
+the x86_64 twin: the WOW6432Node fact not applicable by its build|twin.txt|0||||0|$verdict: proven: $((n - 1)) required checks proven, 1 not applicable
+a stale report: an earlier run's id|clean.txt|0|||STAND_IN_RUN_ID=111-222-333|2|$verdict: not proven: no report: LauncherChecks.exe wrote no report for this run; its exit status was 0
+an unreadable report|clean.txt|0|||STAND_IN_HOLD=yes|2|$verdict: not proven: no report: LauncherChecks-STANDIN-20000101-000000.txt could not be read*
+a reports folder that already holds a report|clean.txt|0|||REPORTS_HELD=yes|2|$verdict: not proven: no report: the reports folder already holds LauncherChecks-old.txt: give each run a folder of its own
+an unmovable report|clean.txt|0|||REPORTS_FILE=yes|2|$verdict: not proven: no report: the report could not be moved into the reports folder*
+a runner killed before its report was whole|clean.txt|0|||STAND_IN_PARTIAL=yes|2|$verdict: not proven: no report: incomplete report: LauncherChecks.exe ended before its report was whole; what it wrote is LauncherChecks-report.partial in the reports folder
 an unknown third argument|clean.txt|0|elevatd|||2|usage: run_kit.cmd KIT_FOLDER REPORTS_FOLDER [unelevated]
 on GitHub Actions, a skipped check is a warning on the run's page|clean.txt|0||true||0|::warning title=LauncherChecks elevated::skipped: another check: not here
-without elevation, a clean report|unelevated.txt|0|unelevated|||0|report: "$win_folder\\reports\\LauncherChecks-STANDIN-20000101-000000.txt"
-without elevation, where Windows does not virtualize|uac-off.txt|0|unelevated|||1|  the report says: not proven: $virtualization: UAC is off (EnableLUA is 0)
-without elevation, a runner that never starts|unelevated.txt|0|unelevated||STAND_IN_RUNAS_STARTS=no|1|FAILED: the run without elevation could not be made: no LauncherChecks.exe ran, and no report came, within 3 seconds of runas
-without elevation, a runner that ends without a report||0|unelevated||STAND_IN_SECONDS=3|1|FAILED: LauncherChecks.exe ended without writing a report
-without elevation, where there is no runas|unelevated.txt|0|unelevated||NO_RUNAS=yes|1|FAILED: the run without elevation could not be made: there is no runas.exe here
+without elevation, a clean report from a user's token|unelevated.txt|0|unelevated|||0|verdict of the unelevated run: proven: 1 required checks proven, 0 not applicable
+without elevation, a Medium token without virtualization allowed|medium-not-allowed.txt|0|unelevated|||2|verdict of the unelevated run: not proven: ok: $virtualization: proves nothing where the header's token*
+without elevation, a High-integrity token|high-unelevated.txt|0|unelevated|||2|verdict of the unelevated run: not proven: ok: $virtualization: proves nothing where the header's token: integrity level High*
+without elevation, no user's token: a warning with the reason on GitHub Actions|no-user-token.txt|0|unelevated|true||2|::warning title=LauncherChecks unelevated::verdict of the unelevated run: not proven: nothing proven*
 $rows
 EOF_RUN_KIT
-rm -rf "$stand_in" "$WINEPREFIX/drive_c/Fake" "$WINEPREFIX/drive_c/call_run_kit.cmd"
+rm -rf "$stand_in" "$WINEPREFIX/drive_c/call_run_kit.cmd"
 
 key='HKLM\Software\Vantorq Technologies\SnDriverInstaller'
 # The real runs are made as a vendor makes them, as administrator: Wine 10, like Windows with UAC on,
@@ -199,9 +212,9 @@ for views in "/reg:32 /reg:64" "/reg:64" "/reg:32"; do
   else
     sed 's/^/  | /' "$report" | tr -d '\r'
     # After the header, which ends where the first check's line starts.
-    bad=$(tr -d '\r' <"$report" | awk '/^(ok|skipped|known Wine difference|FAILED): / { checks = 1 } checks' |
-      grep -vE '^(ok|skipped|known Wine difference): |^[0-9]+ passed, 0 failed$' || true)
-    [ -z "$bad" ] || problems+=("report lines that are not ok, skipped or a known Wine difference:" "$bad")
+    bad=$(tr -d '\r' <"$report" | awk '/^(ok|skipped|not applicable|known Wine difference|FAILED): / { checks = 1 } checks' |
+      grep -vE '^(ok|skipped|not applicable|known Wine difference): |^[0-9]+ passed, 0 failed$' || true)
+    [ -z "$bad" ] || problems+=("report lines that are not ok, skipped, not applicable or a known Wine difference:" "$bad")
     tr -d '\r' <"$report" | grep -qE '^[0-9]+ passed, 0 failed$' || problems+=("no summary with none failed")
     grep -q '^ok: test program: end to end' "$report" || problems+=("the end-to-end programs did not run")
     if [ "$views" = "/reg:32 /reg:64" ]; then
@@ -212,7 +225,7 @@ for views in "/reg:32 /reg:64" "/reg:64" "/reg:32"; do
     junit=$(/usr/bin/python3 - "$report" "${report%.txt}-junit.xml" <<'PY' 2>&1
 import re, sys, xml.etree.ElementTree as tree
 lines = open(sys.argv[1], encoding="utf-8").read().replace("\r", "").split("\n")
-text = [l for l in lines if re.match(r"(ok|FAILED|not proven|skipped|known Wine difference): ", l)]
+text = [l for l in lines if re.match(r"(ok|FAILED|not proven|skipped|not applicable|known Wine difference): ", l)]
 junit = []
 for case in tree.parse(sys.argv[2]).iter("testcase"):
     failure, skipped = case.find("failure"), case.find("skipped")
@@ -220,8 +233,8 @@ for case in tree.parse(sys.argv[2]).iter("testcase"):
         prefix, detail = ("not proven" if failure.get("type") == "not proven" else "FAILED"), failure.get("message")
     elif skipped is not None:
         detail = skipped.get("message")
-        prefix = "known Wine difference" if detail.startswith("known Wine difference: ") else "skipped"
-        detail = detail.removeprefix("known Wine difference: ")
+        prefix = next((p for p in ("known Wine difference", "not applicable") if detail.startswith(p + ": ")), "skipped")
+        detail = detail.removeprefix(prefix + ": ") if prefix != "skipped" else detail
     else:
         prefix, detail = "ok", ""
     junit.append(f"{prefix}: {case.get('name')}" + (f": {detail.splitlines()[0]}" if detail else ""))
@@ -231,6 +244,10 @@ PY
 ) || problems+=("$junit")
     tr -d '\r' <"$work/summary.md" 2>/dev/null | grep -qF "$(tr -d '\r' <"$report" | tail -n 1)" ||
       problems+=("the job summary does not hold the report")
+    grep -q '^verdict of the elevated run: proven: ' "$work/summary.md" || problems+=("the job summary holds no proven verdict")
+    # The verdict's own testcase, in its JUnit file beside the report.
+    /usr/bin/python3 -c 'import sys, xml.etree.ElementTree as t; c = list(t.parse(sys.argv[1]).iter("testcase")); sys.exit(len(c) != 1 or c[0].find("failure") is not None)' \
+      "$work/reports/LauncherChecks-verdict-elevated-junit.xml" || problems+=("no passing verdict testcase in LauncherChecks-verdict-elevated-junit.xml")
   fi
   [ "$status" = 0 ] || problems+=("run_kit.cmd's exit status: $status")
   cmp -s "$work/setting.before" "$work/setting.after" ||

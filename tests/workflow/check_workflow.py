@@ -3,9 +3,10 @@
 @action-validator/cli, offline); its Linux job running exactly the README's two commands, after only
 what the README says a newcomer installs first; every action pinned to a commit of a Node 24 major; the
 Windows jobs running after a failure of Debian 13 alone; each of them first saying what its machine is
-(UAC, integrity level, service), then the elevated run that decides the job, then the run without
-elevation, which may fail; a newer push cancelling the older run, and a re-run leg's reports replacing
-the first's. Each row is a copy of the workflow, as committed or broken on purpose, and what the check
+(UAC), in a step that may fail without skipping the kit, then the elevated run that decides the job,
+then the run without elevation, which may fail and then leaves a warning; each of those steps bounded,
+and the job's bound no less than their sum; a newer push cancelling the older run, and a re-run leg's
+reports replacing the first's. Each row is a copy of the workflow, as committed or broken on purpose, and what the check
 must say of it; a check that passes a broken copy is broken.
 
 Usage: check_workflow.py SOURCE_DIRECTORY VALIDATOR WORK_DIRECTORY
@@ -70,15 +71,28 @@ def problems(text):
         found.append("a failure of either Debian job skips the Windows jobs")
     steps = [re.sub(r"^\s*#.*\n", "", step, flags=re.M) for step in re.split(r"\n      - ", windows)]
     kit_runs = [i for i, step in enumerate(steps) if re.search(r"^\s*run: .*run_kit\.cmd", step, re.M)]
-    probes = [i for i, step in enumerate(steps) if all(w in step for w in ("EnableLUA", "ConsentPromptBehaviorAdmin", "whoami /groups", "GITHUB_STEP_SUMMARY"))]
+    probes = [i for i, step in enumerate(steps) if all(w in step for w in ("EnableLUA", "ConsentPromptBehaviorAdmin", "GITHUB_STEP_SUMMARY"))]
     if not probes or not kit_runs or probes[0] > kit_runs[0]:
-        found.append("no step says what the Windows machine is (EnableLUA, ConsentPromptBehaviorAdmin, integrity level) before the kit runs")
-    elevated = [i for i in kit_runs if not re.search(r"run_kit\.cmd.* unelevated$", steps[i], re.M)]
+        found.append("no step says what the Windows machine is (EnableLUA, ConsentPromptBehaviorAdmin) before the kit runs")
+    elif not all(re.search(r"^\s*continue-on-error: true$", steps[i], re.M) for i in probes):
+        found.append("a failure of the step that says what the machine is skips the kit")
+    if any("whoami" in steps[i] or "ParentProcessId" in steps[i] for i in probes):
+        found.append("pwsh, not the runner, reports a token or a parent process")
+    # Each step's bound, and the job's: no less than the steps' bounds added up.
+    bounds = [int(m.group(1)) for step in steps[1:] for m in [re.search(r"^\s*timeout-minutes: (\d+)$", step, re.M)] if m]
+    job_bound = re.search(r"^    timeout-minutes: (\d+)$", windows, re.M)
+    if any(not re.search(r"^\s*timeout-minutes: \d+$", steps[i], re.M) for i in kit_runs):
+        found.append("a run of the kit without a step timeout")
+    elif not job_bound or int(job_bound.group(1)) < sum(bounds):
+        found.append(f"the Windows job's timeout is below its steps' timeouts added up ({sum(bounds)} minutes)")
+    elevated = [i for i in kit_runs if not re.search(r"run_kit\.cmd.* unelevated( |$)", steps[i], re.M)]
     unelevated = [i for i in kit_runs if i not in elevated]
     if not elevated or any("continue-on-error" in steps[i] for i in elevated):
         found.append("no required elevated run of the kit")
     if not unelevated or not all(re.search(r"^\s*continue-on-error: true$", steps[i], re.M) for i in unelevated):
         found.append("the run without elevation is missing, or can fail the job where the runner cannot virtualize")
+    elif not all(re.search(r"run_kit\.cmd.* unelevated \|\| \(echo ::warning ", steps[i]) for i in unelevated):
+        found.append("a failed run without elevation leaves no warning on the run's page")
     if not re.search(r"^concurrency:\n  group: .*\$\{\{ github\.ref \}\}.*\n  cancel-in-progress: true$", text, re.M):
         found.append("no concurrency group per ref that cancels the older run")
     if not re.search(r"name: reports-\$\{\{ matrix\.image \}\}\n(?:.*\n)*?\s+overwrite: true$", windows, re.M):
@@ -95,7 +109,12 @@ committed = workflow
 rows = [
     ("as committed", committed, False),
     ("a misspelt key", committed.replace("runs-on: ubuntu-24.04", "runs-onn: ubuntu-24.04"), True),
-    ("a timeout that is not a number", committed.replace("timeout-minutes: 150", "timeout-minutes: sixty"), True),
+    ("a timeout that is not a number", committed.replace("timeout-minutes: 170", "timeout-minutes: sixty"), True),
+    ("a job timeout below its steps' added up", committed.replace("timeout-minutes: 170", "timeout-minutes: 150"), True),
+    ("an unelevated run without a step timeout", committed.replace("        timeout-minutes: 75\n", ""), True),
+    ("a probe whose failure skips the kit", committed.replace("        continue-on-error: true\n        timeout-minutes: 2\n", "        timeout-minutes: 2\n"), True),
+    ("pwsh reporting the token", committed.replace("ConsentPromptBehaviorAdmin)\"", "ConsentPromptBehaviorAdmin)\", \"$(whoami /groups)\""), True),
+    ("a failed unelevated run without a warning", re.sub(r" \|\| \(echo ::warning .*\)$", "", committed, flags=re.M), True),
     ("another test command", committed.replace("run: make test\n", "run: make test -k\n"), True),
     ("the README's commands in another order",
      committed.replace("run: make demo\n", "run: TMP\n").replace("run: make test\n", "run: make demo\n")
@@ -107,7 +126,7 @@ rows = [
                                              "actions/upload-artifact@ea165f8d65b6e75b540449e92b4886f43607fa02 # v4.6.2", committed), True),
     ("Windows jobs that a failure of either Debian job skips", committed.replace("\n    if: ${{ !cancelled() }}\n", "\n"), True),
     ("no step that says what the machine is", re.sub(r"      - name: What this machine is.*?(?=      - name: Run the kit elevated)", "", committed, flags=re.S), True),
-    ("a run without elevation that fails the job", committed.replace("        continue-on-error: true\n", ""), True),
+    ("a run without elevation that fails the job", committed.replace("        continue-on-error: true\n        timeout-minutes: 75\n", "        timeout-minutes: 75\n"), True),
     ("no run without elevation", re.sub(r"      - name: Run the kit without elevation.*?(?=      - if: always\(\))", "", committed, flags=re.S), True),
     ("no concurrency group", committed.replace("  cancel-in-progress: true\n", ""), True),
     ("reports without overwrite", committed.replace("          overwrite: true\n", ""), True),
