@@ -126,7 +126,7 @@ TEST(SamePublisher, StartsOnlyTheLaunchersOwnPublishersInstaller) {
        u"the held file's own path cannot be read (error 1)"},
       // Windows compares names without case: the setting may spell them in other cases.
       {"the setting in other cases than the folders: started",
-       [](FakeWindowsState& f) { f.finalPaths[u"c:\\tOOLS\\\u00E9t\u00E9\\sentrelinstaller.EXE"] = u"\\\\?\\C:\\Tools\\\u00C9T\u00C9\\SentrelInstaller.exe"; },
+       [](FakeWindowsState& f) { f.finalPaths[u"c:\\tOOLS\\\u00E9t\u00E9\\SentrelInstaller.exe"] = u"\\\\?\\C:\\Tools\\\u00C9T\u00C9\\SENTRELINSTALLER.exe"; },
        u"", u"c:\\tOOLS\\\u00E9t\u00E9"},
       {"a mapped network drive", [](FakeWindowsState& f) { f.driveTypes[u"Z:\\"] = platform::DriveRemote; },
        u"the installer is on a network drive (Z:\\), " + networkServer, u"Z:\\Tools"},
