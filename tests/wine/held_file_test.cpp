@@ -69,9 +69,10 @@ class HeldFile : public ::testing::Test {
   }
   void TearDown() override {
     held_ = platform::UniqueFileHandle();
+    // Whatever a failing row left: a junction made after all, the file renamed, the folder renamed.
     for (const std::wstring& folder : {Folder, Folder + L"-renamed"}) {
-      RemoveDirectoryW(folder.c_str());  // a junction, if one was made after all
-      DeleteFileW((folder + L"\\SentrelInstaller.exe").c_str());
+      RemoveDirectoryW(folder.c_str());
+      for (const wchar_t* name : {L"\\SentrelInstaller.exe", L"\\renamed.exe"}) DeleteFileW((folder + name).c_str());
       RemoveDirectoryW(folder.c_str());
     }
     RemoveDirectoryW(Elsewhere.c_str());
