@@ -54,6 +54,8 @@ required=("test program: registry" "test program: file probe" "test program: cod
   "test program: DLL search" "test program: runtime"
   "test program: same-publisher build, an untrusted chain: nothing started"
   "test program: same-publisher build, a trusted chain: started"
+  "test program: same-publisher build, a junction on the path: nothing started"
+  "test program: a held file's folder cannot be renamed or made a junction"
   "UTF-8 conversion refuses WC_NO_BEST_FIT_CHARS with ERROR_INVALID_FLAGS"
   "UTF-8 conversion refuses lpUsedDefaultChar with ERROR_INVALID_PARAMETER"
   "1252 with flags 0 turns U+0141 into L (best fit)"
