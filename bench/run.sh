@@ -4,8 +4,9 @@
 # (probe only), and installer launched (for the same-publisher build: it and the installer signed by one
 # throwaway publisher, so that it takes that path after its signature checks).
 # Prints medians over RUNS runs (default 30) per command and their ratio; the Win32 and NT calls one run's
-# main thread makes (counted with WINEDEBUG=+relay, server warm); both files' sizes, and the launcher's
-# bytes by origin.
+# main thread makes (counted with WINEDEBUG=+relay, server warm), and of those the calls made from each
+# program's own image, where the same-publisher build's added calls show apart from Wine's crypto DLLs'
+# own; both files' sizes, and the launcher's bytes by origin.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${RUNS:-30}
@@ -28,7 +29,9 @@ cmake --preset "${same_tree#build/}" >/dev/null && cmake --build --preset "${sam
 same_unsigned=$same_tree/bin/Launcher-same-publisher.exe
 tests/wine/sign_for_same_publisher.sh "$out" "$same_unsigned" "$out/quick_installer.exe"
 mv "$out/Launcher-same-publisher-signed.exe" "$out/Launcher-same-publisher.exe"
-compile=$(ninja -C "$tree" -t commands floor | grep -m1 -- ' -c ')
+# Every line read: a grep that stops at the first can leave ninja writing into a closed pipe, and
+# pipefail then ends the run on its SIGPIPE.
+compile=$(ninja -C "$tree" -t commands floor | grep -- ' -c ' | sed -n 1p)
 echo "bench: the floor and Launcher.exe built in $tree by $(basename "${compile%% *}") and its C++ twin," \
   "with$(echo "$compile" | grep -o ' -O[s0-3].*-fdata-sections') (the launcher adds -fstack-protector-strong)"
 
@@ -48,7 +51,7 @@ time_path() {  # name, label, the beginning of the line each program must write 
   for program in Launcher Launcher-same-publisher floor; do
     # A warm run first: the server, the prefix's files and the page cache as in a timed run.
     "$loader" "$out/$program.exe" >/dev/null 2>&1
-    WINEDEBUG=+pid,+relay "$loader" "$out/$program.exe" >/dev/null 2>"$out/relay.log"
+    WINEDEBUG=+pid,+relay,+loaddll "$loader" "$out/$program.exe" >/dev/null 2>"$out/relay.log"
     # Which way the run went, in the program's own words (relay's escapes undone): a program that took
     # another path than the one timed would be measured doing other work.
     said=$(grep -a -m1 -o "OutputDebugStringW([^ ]* L\"[^\"]*" "$out/relay.log" | sed 's/.*L"//; s/\\n$//; s/\\\\/\\/g' || true)
@@ -59,6 +62,7 @@ time_path() {  # name, label, the beginning of the line each program must write 
     echo "  $program said: $said" >>"$out/$1.said"
     main=$(grep -a -m1 -oE '^[0-9a-f]+:[0-9a-f]+:Call' "$out/relay.log" | sed 's/:Call$//')
     echo "$program $(grep -a -c "^$main:Call " "$out/relay.log")" >>"$out/$1.calls"
+    echo "$program $(/usr/bin/python3 bench/own_calls.py "$out/relay.log" "$out/$program.exe")" >>"$out/$1.own"
   done
   hyperfine -N --warmup 3 --runs "$runs" --export-json "$out/$1.json" \
     -n Launcher "$loader $out/Launcher.exe" -n Launcher-same-publisher "$loader $out/Launcher-same-publisher.exe" \
@@ -93,6 +97,12 @@ for name, label in paths:
     print(open(f"{out}/{name}.said").read(), end="")
 print("  (under relay, the same-publisher build's count takes in every exported call that Wine's own wintrust,\n"
       "  crypt32 and rsaenh make while they hash and verify: Wine's work, more than the launcher's own calls)")
+print(f"\nof those, the calls made from each program's own image (its code and the runtime linked into it)")
+print(f"{'path':<30}{'Launcher.exe':>14}{'floor (C)':>12}{'same-publisher':>17}{'added':>8}")
+for name, label in paths:
+    own = dict(line.split() for line in open(f"{out}/{name}.own"))
+    launcher, floor, same = int(own["Launcher"]), int(own["floor"]), int(own["Launcher-same-publisher"])
+    print(f"{label:<30}{launcher:>14}{floor:>12}{same:>17}{same - launcher:>+8}")
 print(f"\n{'file (unsigned)':<28}{'bytes':>10}{'without resources':>20}")
 for exe, path in (("Launcher.exe", f"{out}/Launcher.exe"), ("Launcher-same-publisher.exe", same_unsigned),
                   ("floor.exe", f"{out}/floor.exe")):

@@ -406,6 +406,11 @@ void RunTestPrograms() {
       {"same-publisher build, a trusted chain: started", L"wine_end_to_end_test.exe", true,
        L"--gtest_filter=SamePublisherOnWindows.TrustedChainStarts", "[  PASSED  ] 1 test.",
        "it has no New-SelfSignedCertificate to make the chain with"},
+      {"same-publisher build, a junction on the path: nothing started", L"wine_end_to_end_test.exe", true,
+       L"--gtest_filter=SamePublisherOnWindows.JunctionOnThePathStartsNothing", "[  PASSED  ] 1 test.",
+       "it makes no junction, and it has no New-SelfSignedCertificate to make the chain with"},
+      {"a held file's folder cannot be renamed or made a junction", L"wine_held_file_test.exe", false, L"",
+       "[  PASSED  ] 2 tests.", "it renames a folder that holds an open file, and makes no junction"},
   };
   bool saved = false;
   for (const auto& p : programs) {

@@ -30,7 +30,7 @@ else
 fi
 configure "$preset"
 cmake --build --preset "$preset" --target LauncherChecks LauncherChecksVerdict wine_registry_test wine_file_probe_test \
-  wine_code_page_test wine_end_to_end_test wine_dll_search_test wine_runtime_test FakeInstaller RuntimeProbe \
+  wine_code_page_test wine_end_to_end_test wine_dll_search_test wine_runtime_test wine_held_file_test FakeInstaller RuntimeProbe \
   Launcher-same-publisher >/dev/null
 
 stage=build/kit/$preset.stage
@@ -39,7 +39,7 @@ mkdir -p "$stage/dll-planting"
 cp "$launcher" "$stage/Launcher.exe"
 cp "$same_publisher" "$stage/Launcher-same-publisher.exe"
 for program in LauncherChecks LauncherChecksVerdict wine_registry_test wine_file_probe_test wine_code_page_test wine_end_to_end_test \
-               wine_runtime_test FakeInstaller RuntimeProbe; do
+               wine_runtime_test wine_held_file_test FakeInstaller RuntimeProbe; do
   cp "$tree/bin/$program.exe" "$stage/"
 done
 # In a folder of their own, as in the build: no other program meets the planted DLL.

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "launcher/held_file_path.h"
+#include "launcher/signature_verification.h"
 #include "platform/win32_api.h"
 
 namespace {
@@ -31,6 +33,7 @@ UnicodeString StatusText(platform::Status status) {
       {0x800B010C, "CERT_E_REVOKED"},              {0x80092010, "CRYPT_E_REVOKED"},
       {0x80092026, "CRYPT_E_SECURITY_SETTINGS"},   {0x80096019, "TRUST_E_BASIC_CONSTRAINTS"},
       {0x80070002, "ERROR_FILE_NOT_FOUND"},        {0x8007007F, "ERROR_PROC_NOT_FOUND"},
+      {0x8007007E, "ERROR_MOD_NOT_FOUND"},
   };
   const auto value = static_cast<std::uint32_t>(status);
   for (const Named& named : names)
@@ -43,6 +46,19 @@ UnicodeString ErrorText(platform::Dword error) { return u"error " + Ascii(std::t
 }  // namespace
 
 UnicodeString CheckSamePublisher(const UnicodeString& installerPath, platform::UniqueFileHandle* hold) {
+  // wintrust.dll's and crypt32.dll's own imports follow the process's DLL search, which only
+  // SetDefaultDllDirectories keeps out of this launcher's folder (Windows 7 without KB2533623 lacks it).
+  // Asked again, as the launch sequence asked first: it fails the same way where it is missing.
+  if (!platform::SetDefaultDllDirectories(platform::LoadLibrarySearchSystem32))
+    return u"this Windows cannot keep DLLs beside the launcher from loading (SetDefaultDllDirectories: " +
+           ErrorText(platform::GetLastError()) + u"; Windows 7 needs KB2533623)";
+  char16_t system[260];
+  const platform::Dword systemLength = platform::GetSystemDirectoryW(system, 260);
+  if (systemLength == 0)
+    return u"the system directory is unknown (" + ErrorText(platform::GetLastError()) + u"), so wintrust.dll cannot be loaded from it";
+  const platform::Status loaded = LoadTrustLibrariesFrom(UnicodeString(system, systemLength));
+  if (loaded != 0) return u"wintrust.dll or crypt32.dll cannot be loaded from the system directory (" + StatusText(loaded) + u")";
+
   // This launcher's own signer first: unsigned, it cannot tell whose installer it may start.
   UnicodeString self(32768, u'\0');
   const platform::Dword length = platform::GetModuleFileNameW(self.data(), static_cast<platform::Dword>(self.size()));
@@ -52,15 +68,22 @@ UnicodeString CheckSamePublisher(const UnicodeString& installerPath, platform::U
   {
     const platform::UniqueFileHandle file(platform::OpenFileDenyingWriteAndDelete(self.c_str()));
     if (!file.IsValid()) return u"this launcher cannot read its own file " + self + u" (" + ErrorText(platform::GetLastError()) + u")";
-    const platform::Status status = platform::VerifyAuthenticodeSignature(file.Get(), self.c_str(), &own);
+    const platform::Status status = VerifySignature(file.Get(), self, &own);
     if (status != 0)
       return u"this launcher's own signature does not hold (" + StatusText(status) + u"), so it cannot tell its publisher";
   }
 
+  // The shell opens the path anew: the file checked is the file started only where the path leads to
+  // the held file, and nowhere else, for as long as it is held.
+  const UnicodeString remote = RemoteVolumeRefusal(installerPath);
+  if (!remote.empty()) return remote;
   *hold = platform::UniqueFileHandle(platform::OpenFileDenyingWriteAndDelete(installerPath.c_str()));
   if (!hold->IsValid()) return u"the installer cannot be held against change (" + ErrorText(platform::GetLastError()) + u")";
+  const UnicodeString elsewhere = HeldFilePathRefusal(installerPath, hold->Get());
+  if (!elsewhere.empty()) return elsewhere;
+
   platform::SignerSubject theirs;
-  const platform::Status status = platform::VerifyAuthenticodeSignature(hold->Get(), installerPath.c_str(), &theirs);
+  const platform::Status status = VerifySignature(hold->Get(), installerPath, &theirs);
   if (status != 0) return u"the installer's signature does not hold (" + StatusText(status) + u")";
   // The whole Subject, as encoded in both certificates: it survives the publisher's certificate renewals
   // (a new key each time, on a hardware token), and a trusted CA vouches for it.

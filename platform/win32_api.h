@@ -126,6 +126,15 @@ void OutputDebugStringW(const char16_t* text);
 using FileHandle = std::uintptr_t;
 inline constexpr FileHandle InvalidFileHandle = ~static_cast<FileHandle>(0);
 
+inline constexpr Dword FileAttributeReparsePoint = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
+inline constexpr Dword DriveRemote = 4;                     // DRIVE_REMOTE
+inline constexpr int CstrEqual = 2;                         // CSTR_EQUAL
+// WinVerifyTrust's answers that the code above this layer decides on.
+inline constexpr Status TrustENoSignature = static_cast<Status>(0x800B0100u);        // TRUST_E_NOSIGNATURE
+inline constexpr Status CertERevocationFailure = static_cast<Status>(0x800B010Eu);   // CERT_E_REVOCATION_FAILURE
+inline constexpr Status CryptERevocationOffline = static_cast<Status>(0x80092013u);  // CRYPT_E_REVOCATION_OFFLINE
+inline constexpr Status CryptENoRevocationCheck = static_cast<Status>(0x80092012u);  // CRYPT_E_NO_REVOCATION_CHECK
+
 // Opens an existing file to read, sharing it for reading only: while the handle is open, nobody can open
 // the file to write, rename or delete it (ERROR_SHARING_VIOLATION), and where someone has it open so
 // already, this fails with that error. InvalidFileHandle on failure (GetLastError tells why). Never
@@ -134,6 +143,23 @@ FileHandle OpenFileDenyingWriteAndDelete(const char16_t* path);
 void CloseFileHandle(FileHandle file);
 // GetModuleFileNameW for this program's own file: the length written, 0 where it fails or would not fit.
 Dword GetModuleFileNameW(char16_t* buffer, Dword capacity);
+// GetSystemDirectoryW: the length written, 0 where it fails or would not fit (GetLastError may then be 0).
+Dword GetSystemDirectoryW(char16_t* buffer, Dword capacity);
+// GetDriveTypeW of a drive's root ("C:\" and the like).
+Dword GetDriveTypeW(const char16_t* root);
+// GetFinalPathNameByHandleW with FILE_NAME_NORMALIZED | VOLUME_NAME_DOS: the path Windows itself gives
+// the open file, every link and mount point on the way resolved, in long names ("\\?\C:\..." or
+// "\\?\UNC\server\share\..."). The length written, 0 where it fails or would not fit.
+Dword GetFinalPathNameByHandleW(FileHandle file, char16_t* buffer, Dword capacity);
+// CompareStringOrdinal: CSTR_LESS_THAN, CstrEqual or CSTR_GREATER_THAN; with ignoreCase, as the file
+// system compares names (each unit upper-cased by the system's table, no locale, no normalization).
+int CompareStringOrdinal(const char16_t* left, int leftLength, const char16_t* right, int rightLength,
+                         bool ignoreCase);
+
+// Loads crypt32.dll and wintrust.dll from the paths given, in that order, and finds the entries that
+// the trust calls below use. 0, or HRESULT_FROM_WIN32 of why not (never 0 when they are not there).
+// Loaded for the process's life; the trust calls fail until this has succeeded.
+Status LoadTrustLibraries(const char16_t* crypt32Path, const char16_t* wintrustPath);
 
 // The signer of a file's Authenticode signature: its leaf certificate's Subject, as encoded there, and
 // that name as text (CertNameToStrW, X.500 form, cut to fit).
@@ -142,11 +168,20 @@ struct SignerSubject {
   Dword size = 0;
   char16_t text[256] = {};
 };
-// WinVerifyTrust (WINTRUST_ACTION_GENERIC_VERIFY_V2, no UI) of the signature embedded in the file open as
-// file, which path names: digest, signature, certificate chain to a root the machine trusts, and
-// revocation as far as Windows has it cached (never fetched: nothing may wait on the network). Returns
-// 0 and fills *signer where it holds; else the HRESULT that WinVerifyTrust gave, or
-// HRESULT_FROM_WIN32 of why wintrust.dll or crypt32.dll could not be loaded from System32.
-Status VerifyAuthenticodeSignature(FileHandle file, const char16_t* path, SignerSubject* signer);
+// Revocation as far as Windows has it cached (the whole chain but the root; never fetched: nothing may
+// wait on the network), or not checked.
+enum class RevocationCheck { Cached, None };
+// WinVerifyTrust's hWVTStateData between WTD_STATEACTION_VERIFY and WTD_STATEACTION_CLOSE.
+using TrustState = std::uintptr_t;
+// WinVerifyTrust (WINTRUST_ACTION_GENERIC_VERIFY_V2, no UI, WTD_STATEACTION_VERIFY) of the signature
+// embedded in the file open as file, which path names: digest, signature, certificate chain to a root
+// the machine trusts, revocation as asked. Returns its HRESULT, and in *state what CloseTrustState must
+// be given back, whatever the result.
+Status VerifyTrust(FileHandle file, const char16_t* path, RevocationCheck revocation, TrustState* state);
+// The leaf certificate (signer 0, certificate 0) of a VerifyTrust that returned 0; false where there is
+// none or its Subject does not fit.
+bool GetSignerSubject(TrustState state, SignerSubject* signer);
+// WinVerifyTrust with WTD_STATEACTION_CLOSE: frees what VerifyTrust kept, for the same file and path.
+void CloseTrustState(FileHandle file, const char16_t* path, TrustState state);
 
 }  // namespace platform

@@ -284,7 +284,10 @@ void ShellExecuteA(const char* operation, const char* file, const char* paramete
   auto text = [](const char* s) { return s ? std::string(s) : std::string("(null)"); };
   state.calls.push_back("ShellExecuteA");
   state.shellCalls.push_back({text(operation), text(file), text(parameters), text(directory), showCommand});
-  for (const auto& open : state.openFiles) state.heldAtShellExecute.push_back(open.second);
+  for (const auto& open : state.openFiles) {
+    state.heldAtShellExecute.push_back(open.second);
+    state.handlesHeldAtShellExecute.push_back(open.first);
+  }
 }
 
 FileHandle OpenFileDenyingWriteAndDelete(const char16_t* path) {
@@ -308,21 +311,93 @@ Dword GetModuleFileNameW(char16_t* buffer, Dword capacity) {
   return static_cast<Dword>(state.modulePath.size());
 }
 
+Dword GetSystemDirectoryW(char16_t* buffer, Dword capacity) {
+  state.calls.push_back("GetSystemDirectoryW");
+  if (state.systemDirectory.empty() || state.systemDirectory.size() >= capacity) return Fail(ErrorSuccess);
+  std::copy(state.systemDirectory.begin(), state.systemDirectory.end(), buffer);
+  buffer[state.systemDirectory.size()] = u'\0';
+  return static_cast<Dword>(state.systemDirectory.size());
+}
+
+Dword GetDriveTypeW(const char16_t* root) {
+  state.calls.push_back("GetDriveTypeW " + Narrow(root));
+  const auto found = state.driveTypes.find(root);
+  return found == state.driveTypes.end() ? 3 : found->second;  // DRIVE_FIXED
+}
+
+Dword GetFinalPathNameByHandleW(FileHandle file, char16_t* buffer, Dword capacity) {
+  state.calls.push_back("GetFinalPathNameByHandleW");
+  const auto open = state.openFiles.find(file);
+  if (open == state.openFiles.end()) return static_cast<Dword>(Fail(6));  // ERROR_INVALID_HANDLE
+  if (state.finalPathError != 0) return static_cast<Dword>(Fail(state.finalPathError));
+  const auto found = state.finalPaths.find(open->second);
+  const std::u16string path = found != state.finalPaths.end() ? found->second : u"\\\\?\\" + open->second;
+  if (path.size() >= capacity) return 0;
+  std::copy(path.begin(), path.end(), buffer);
+  buffer[path.size()] = u'\0';
+  return static_cast<Dword>(path.size());
+}
+
+namespace {
+// The system's upper-case table, for the letters the tests use: ASCII, Latin-1, Greek and Cyrillic.
+char16_t UpperCase(char16_t c) {
+  if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) ||
+      (c >= 0x430 && c <= 0x44F))
+    return static_cast<char16_t>(c - 0x20);
+  return c;
+}
+}  // namespace
+
+int CompareStringOrdinal(const char16_t* left, int leftLength, const char16_t* right, int rightLength,
+                         bool ignoreCase) {
+  state.calls.push_back("CompareStringOrdinal");
+  for (int i = 0; i < leftLength && i < rightLength; ++i) {
+    const char16_t l = ignoreCase ? UpperCase(left[i]) : left[i], r = ignoreCase ? UpperCase(right[i]) : right[i];
+    if (l != r) return l < r ? 1 : 3;
+  }
+  return leftLength == rightLength ? CstrEqual : leftLength < rightLength ? 1 : 3;
+}
+
+Status LoadTrustLibraries(const char16_t* crypt32Path, const char16_t* wintrustPath) {
+  state.calls.push_back("LoadTrustLibraries " + Narrow(crypt32Path) + " " + Narrow(wintrustPath));
+  state.trustLibrariesLoaded = true;
+  return 0;
+}
+
 // Checks what Windows would: the handle is open, on the file that path names.
-Status VerifyAuthenticodeSignature(FileHandle file, const char16_t* path, SignerSubject* signer) {
-  state.calls.push_back("VerifyAuthenticodeSignature");
+Status VerifyTrust(FileHandle file, const char16_t* path, RevocationCheck revocation, TrustState* trustState) {
+  const bool revocationChecked = revocation == RevocationCheck::Cached;
+  state.calls.push_back(std::string("VerifyTrust ") + (revocationChecked ? "cached revocation" : "no revocation"));
+  static TrustState next = 0x5000;
+  *trustState = next += 4;
+  state.openTrustStates[*trustState] = path;
+  state.verifications.push_back({file, path, revocationChecked});
+  if (!state.trustLibrariesLoaded) return static_cast<Status>(0x8007007Fu);  // ERROR_PROC_NOT_FOUND
   const auto open = state.openFiles.find(file);
   if (open == state.openFiles.end() || open->second != path) return static_cast<Status>(0xBAD0F11Eu);
   const auto found = state.signatures.find(path);
-  if (found == state.signatures.end()) return static_cast<Status>(0x800B0100u);  // TRUST_E_NOSIGNATURE
-  if (found->second.status != 0) return found->second.status;
-  // The subject's "encoding": its text, so that two subjects are equal exactly when their texts are.
+  if (found == state.signatures.end()) return TrustENoSignature;
+  return revocationChecked ? found->second.status : found->second.withoutRevocation;
+}
+
+bool GetSignerSubject(TrustState trustState, SignerSubject* signer) {
+  const auto verified = state.openTrustStates.find(trustState);
+  if (verified == state.openTrustStates.end()) return false;
+  const auto found = state.signatures.find(verified->second);
+  if (found == state.signatures.end()) return false;
+  // The subject's "encoding": a string-type tag, then its text.
   const std::string& subject = found->second.subject;
-  std::copy(subject.begin(), subject.end(), signer->encoded);
-  signer->size = static_cast<Dword>(subject.size());
+  signer->encoded[0] = found->second.stringType;
+  std::copy(subject.begin(), subject.end(), signer->encoded + 1);
+  signer->size = static_cast<Dword>(subject.size() + 1);
   std::copy(subject.begin(), subject.end(), signer->text);
   signer->text[subject.size()] = u'\0';
-  return 0;
+  return true;
+}
+
+void CloseTrustState(FileHandle, const char16_t*, TrustState trustState) {
+  state.calls.push_back("CloseTrustState");
+  if (!state.openTrustStates.erase(trustState)) ++state.strayTrustCloses;
 }
 
 void OutputDebugStringW(const char16_t* text) { state.debugOutput += text; }

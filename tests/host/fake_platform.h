@@ -64,18 +64,38 @@ struct FakeWindowsState {
   // Whether the token lets virtualization be turned off (not where UAC is off; Wine only stubs it).
   bool virtualizationSettable = true;
 
-  // Signatures (the same-publisher build): this program's own path, each file's WinVerifyTrust answer
+  // Signatures (the same-publisher build): this program's own path, each file's WinVerifyTrust answers
   // and signer subject by path (absent: TRUST_E_NOSIGNATURE), and the open files by handle. An open
   // fails with openErrors' error where a path has one (someone else has it open for writing, say).
   struct Signature {
-    platform::Status status = 0;
+    platform::Status status = 0;             // the answer with revocation checked against the cache
     std::string subject;
+    std::uint8_t stringType = 0x13;          // the subject's encoding: its text after this tag (PrintableString)
+    platform::Status withoutRevocation = 0;  // the answer with revocation not checked
   };
   std::u16string modulePath = u"C:\\Vendor\\Launcher-same-publisher.exe";
+  std::u16string systemDirectory = u"C:\\windows\\system32";  // empty: GetSystemDirectoryW fails, last error 0
   std::map<std::u16string, Signature> signatures;
   std::map<std::u16string, platform::Status> openErrors;
   std::map<platform::FileHandle, std::u16string> openFiles;
   std::vector<std::u16string> heldAtShellExecute;  // the files open when ShellExecuteA was called
+  std::vector<platform::FileHandle> handlesHeldAtShellExecute;
+  bool trustLibrariesLoaded = false;  // no verification answers before LoadTrustLibraries
+  // Each verification asked for: the handle, the path, whether revocation was checked; the states not
+  // yet closed, by state; closes of a state never opened or already closed.
+  struct Verification {
+    platform::FileHandle file;
+    std::u16string path;
+    bool revocationChecked;
+  };
+  std::vector<Verification> verifications;
+  std::map<platform::TrustState, std::u16string> openTrustStates;
+  int strayTrustCloses = 0;
+  // Where each file is: GetFinalPathNameByHandleW by the path the handle was opened with (absent: that
+  // path after "\\?\"), failing with finalPathError where set; GetDriveTypeW by root (absent: DRIVE_FIXED).
+  std::map<std::u16string, std::u16string> finalPaths;
+  platform::Status finalPathError = 0;
+  std::map<std::u16string, platform::Dword> driveTypes;
 
   platform::Dword lastError = 0;
   std::vector<FakeShellCall> shellCalls;

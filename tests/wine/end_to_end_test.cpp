@@ -15,6 +15,7 @@
 
 #include "tests/shared/registry_value_cases.h"
 #include "tests/wine/debug_output_capture.h"
+#include "tests/wine/junction.h"
 #include "tests/wine/registry_setting.h"
 
 namespace {
@@ -343,6 +344,59 @@ TEST_F(EndToEnd, SamePublisherBuildStartsOnlyItsOwnPublishersInstaller) {
   }
 }
 
+// Launcher-same-publisher.exe where the setting's path does not lead straight to the installer, which
+// is there and signed by the launcher's own publisher: the shell would open the path anew, so nothing
+// starts. Wine 8 makes no junction (neither `mklink /j` nor FSCTL_SET_REPARSE_POINT: ERROR_NOT_SUPPORTED),
+// but it shows a Linux symbolic link to a folder as a reparse point, and resolves it in the held file's
+// final path, as Windows does a junction: the build makes one beside bin/ (tests/wine/CMakeLists.txt).
+// Windows makes a real junction here. The 8.3 alias is a name with no reparse point on the way, only a
+// final path that differs.
+TEST_F(EndToEnd, SamePublisherBuildStartsNothingThroughALinkOrAnAlias) {
+  const std::wstring tree = BinaryDirectory().substr(0, BinaryDirectory().find_last_of(L'\\'));
+  const std::wstring refused = L"Launcher: nothing started: ";
+  PrepareScratch({});
+  std::wstring link = tree + L"\\link-stand-in", target = tree + L"\\link-target";
+  DWORD error = 0;
+  const std::wstring junction = Scratch + L"\\junction", junctionTarget = Scratch + L"\\junction-target";
+  CreateDirectoryW(junction.c_str(), nullptr);
+  CreateDirectoryW(junctionTarget.c_str(), nullptr);
+  if (MakeJunction(junction, junctionTarget, &error)) link = junction, target = junctionTarget;
+  else if (GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES)
+    FAIL() << "no junction (error " << error << ") and no stand-in link at " << Narrow(link);
+  const std::wstring longFolder = Scratch + L"\\Long Folder Name";
+  SHCreateDirectoryExW(nullptr, longFolder.c_str(), nullptr);
+  wchar_t alias[MAX_PATH] = {};
+  GetShortPathNameW(longFolder.c_str(), alias, MAX_PATH);
+  ASSERT_NE(std::wstring(alias), longFolder) << "no 8.3 alias for " << Narrow(longFolder);
+  ASSERT_NE(alias[0], L'\0') << "GetShortPathNameW failed: " << GetLastError();
+  const struct {
+    const char* name;
+    std::wstring setting, folder;  // the setting, and where the installer really is
+    std::wstring expectedLine;
+  } cases[] = {
+      {"a junction (or link) on the way", link, target,
+       refused + L"a junction, mount point or link is on the way (" + link +
+           L"), and the shell would follow it anew: " + link + L"\\SentrelInstaller.exe\n"},
+      {"an 8.3 alias", alias, longFolder,
+       refused + L"Windows names the held file " + longFolder + L"\\SentrelInstaller.exe (a short 8.3 name, a mount "
+           L"point, a link or a doubled separator on the way), and the shell would open the path anew: " + alias +
+           L"\\SentrelInstaller.exe\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring installer = c.folder + L"\\SentrelInstaller.exe";
+    ASSERT_TRUE(CopyFileW((BinaryDirectory() + L"\\FakeInstaller-signed.exe").c_str(), installer.c_str(), FALSE))
+        << Narrow(installer);
+    wine_test::WriteSetting(REG_SZ, RegistryBytes(std::u16string(c.setting.begin(), c.setting.end())));
+    const LauncherRun run = RunLauncher(L"", SW_SHOWNORMAL, Scratch, L"Launcher-same-publisher-signed.exe");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(debugOutput_.TextOf(run.pid, true), Narrow(c.expectedLine));
+    EXPECT_TRUE(StartedInstaller(false).empty()) << "started through " << Narrow(c.setting);
+    DeleteFileW(installer.c_str());
+  }
+  RemoveDirectoryW(junction.c_str());
+}
+
 // On Windows only (the check kit runs these): the same-publisher build against chains that Windows
 // itself judges. Two certificates with the vendor's subject, made here by PowerShell's
 // New-SelfSignedCertificate, sign copies of the launcher and the stand-in installer; their private keys
@@ -454,6 +508,18 @@ TEST_F(SamePublisherOnWindows, TrustedChainStarts) {
   std::string line;
   EXPECT_TRUE(Launch(L"trusted", &line)) << line;
   EXPECT_EQ(line, "Launcher: starting C:\\launcher-e2e\\trusted\\SentrelInstaller.exe in C:\\launcher-e2e\\trusted\n");
+}
+
+TEST_F(SamePublisherOnWindows, JunctionOnThePathStartsNothing) {
+  const std::wstring junction = Scratch + L"\\junction";
+  ASSERT_TRUE(CreateDirectoryW(junction.c_str(), nullptr)) << GetLastError();
+  DWORD error = 0;
+  ASSERT_TRUE(MakeJunction(junction, Scratch + L"\\trusted", &error)) << "no junction: " << error;
+  std::string line;
+  EXPECT_FALSE(Launch(L"junction", &line)) << line;
+  EXPECT_EQ(line, "Launcher: nothing started: a junction, mount point or link is on the way (C:\\launcher-e2e\\junction), "
+                  "and the shell would follow it anew: C:\\launcher-e2e\\junction\\SentrelInstaller.exe\n");
+  RemoveDirectoryW(junction.c_str());
 }
 
 // The benchmark times Launcher.exe against its plain-C floor (floor.exe, built beside it) on two paths;
