@@ -369,21 +369,26 @@ done <<EOF_LOCK
 a locked version the mirror does not have: not verified, and how to supply it|
 apt's sources name no security archive: the reason is still named|$work/no-security.sources
 EOF_LOCK
-# make test's own CMake configuration, as its recipe stands, run in this clone whose path holds a space:
-# the paths it gives CMake must arrive whole.
+# make test's own steps (scripts/make-test.sh), run in this clone whose path holds a space, with a
+# cmake and a ctest that only write down the arguments they were given, one a line: each path must
+# arrive as one argument.
 name="a clone path with a space: make test's CMake paths arrive whole"
-configure=$(make -n -s -C "$src" test 2>/dev/null | sed -e ':a' -e '/\\$/{N;s/\\\n//;ba' -e '}' | grep -F 'cmake --preset host' || true)
-configure=${configure#*cmake --preset host}
-configure="cmake --preset host${configure%%>/dev/null*}"
+mkdir -p stand-ins
+printf '#!/bin/sh\nprintf "%%s\\n" "$@" >>"$STAND_IN_LOG"; echo ---- >>"$STAND_IN_LOG"\n' >stand-ins/cmake
+printf '#!/bin/sh\necho "100%% tests passed, 0 tests failed out of 1"\n' >stand-ins/ctest
+chmod +x stand-ins/cmake stand-ins/ctest
+rm -f make-test.args
 set +e
-(cd "$src" && preset=win32-tests && eval "$configure") >configure.log 2>&1
+PATH=$PWD/stand-ins:$PATH STAND_IN_LOG=$PWD/make-test.args LAUNCHER_WINE_PRESET=win32-tests "$src/scripts/make-test.sh" \
+  >make-test.log 2>&1
+status=$?
 set -e
-if grep -qxF "LAUNCHER_SHIPPED_EXE:FILEPATH=$src/build/win32/bin/Launcher.exe" "$src/build/host/CMakeCache.txt" 2>/dev/null &&
-   grep -qxF "LAUNCHER_WINE_TEST_DIR:PATH=$src/build/win32-tests" "$src/build/host/CMakeCache.txt"; then
+if [ "$status" = 0 ] && grep -qxF -- "-DLAUNCHER_SHIPPED_EXE=$src/build/win32/bin/Launcher.exe" make-test.args &&
+   grep -qxF -- "-DLAUNCHER_WINE_TEST_DIR=$src/build/win32-tests" make-test.args; then
   pass "$name"
 else
-  fail "$name" "the recipe's configuration: $configure" "$(tail -n 3 configure.log)" \
-    "$(grep -E '^LAUNCHER_(SHIPPED_EXE|WINE_TEST_DIR)' "$src/build/host/CMakeCache.txt" 2>&1)"
+  fail "$name" "make-test.sh exited $status: $(tail -n 3 make-test.log)" \
+    "the arguments it gave cmake: $(grep -E 'LAUNCHER_(SHIPPED_EXE|WINE_TEST_DIR)' make-test.args 2>&1 | tr '\n' ' ')"
 fi
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
