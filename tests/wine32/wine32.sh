@@ -18,22 +18,11 @@ wine32_entry=""
 wine32_release() {
   [ -z "$wine32_entry" ] || echo -1 >"$wine32_entry" 2>/dev/null || true
 }
-# The qemu that an enabled binfmt_misc entry for i386 ELF files names, whoever registered it (this
-# script, another run's, a package's): binfmt_misc is asked before the kernel's own ELF loader, so where
-# there is one, 32-bit programs run through it.
-wine32_emulator() {
-  local entry
-  for entry in /proc/sys/fs/binfmt_misc/*; do
-    [ -f "$entry" ] && grep -qx enabled "$entry" && grep -q '^magic 7f454c46010101' "$entry" &&
-      sed -n 's/^interpreter \(.*qemu-i386.*\)/\1/p' "$entry" | grep . && return 0
-  done
-  return 1
-}
 ensure_wine32() {
   . "$(dirname "$0")/../../scripts/binfmt-i386.sh"
   binfmt_prune
   if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    wine32_emulated=$(wine32_emulator | head -n 1 || true)
+    wine32_emulated=$(binfmt_qemu_i386 | head -n 1 || true)
     return 0
   fi
   # Debian 12's qemu-user-static names it qemu-i386-static; Debian 13's qemu-user, static itself, qemu-i386.
