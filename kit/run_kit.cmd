@@ -17,6 +17,10 @@ rem   starts itself again as the desktop's user, with the token of the desktop s
 rem   where the machine has no such user it says so, and the verdict is "not proven".
 rem   REPORTS_FOLDER must hold no report yet.
 setlocal EnableExtensions DisableDelayedExpansion
+rem A variable set by hand named ERRORLEVEL or RANDOM hides cmd's own: an inherited ERRORLEVEL=0
+rem would pass a crashed runner's status on as 0, an inherited RANDOM give every run the same id.
+set "ERRORLEVEL="
+set "RANDOM="
 set "mode=elevated"
 if "%~2"=="" goto usage
 if not "%~4"=="" goto usage

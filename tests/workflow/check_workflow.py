@@ -109,8 +109,8 @@ committed = workflow
 rows = [
     ("as committed", committed, False),
     ("a misspelt key", committed.replace("runs-on: ubuntu-24.04", "runs-onn: ubuntu-24.04"), True),
-    ("a timeout that is not a number", committed.replace("timeout-minutes: 170", "timeout-minutes: sixty"), True),
-    ("a job timeout below its steps' added up", committed.replace("timeout-minutes: 170", "timeout-minutes: 150"), True),
+    ("a timeout that is not a number", committed.replace("timeout-minutes: 195", "timeout-minutes: sixty"), True),
+    ("a job timeout below its steps' added up", committed.replace("timeout-minutes: 195", "timeout-minutes: 185"), True),
     ("an unelevated run without a step timeout", committed.replace("        timeout-minutes: 75\n", ""), True),
     ("a probe whose failure skips the kit", committed.replace("        continue-on-error: true\n        timeout-minutes: 2\n", "        timeout-minutes: 2\n"), True),
     ("pwsh reporting the token", committed.replace("ConsentPromptBehaviorAdmin)\"", "ConsentPromptBehaviorAdmin)\", \"$(whoami /groups)\""), True),
