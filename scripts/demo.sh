@@ -46,9 +46,11 @@ if [ -f "$record" ]; then
     -e 's/^commandline=/command:   /' -e 's/^arguments=$/arguments: (none)/' -e 's/^arguments=/arguments: /' \
     -e 's/^show=/show:      /' -e '/^pid=/d' \
     -e 's/show:      1$/show:      1 (SW_SHOWNORMAL)/'
+  program=$(iconv -f UTF-16LE -t UTF-8 "$record" | tr -d '\r' | sed -n 's/^program=//p')
   directory=$(iconv -f UTF-16LE -t UTF-8 "$record" | tr -d '\r' | sed -n 's/^directory=//p')
-  [ "$status" = 0 ] && [ "$directory" = 'C:\Program Files\Vantorq\SnDriver' ] ||
-    { echo "wrong:     expected exit status 0 and the installer started in C:\Program Files\Vantorq\SnDriver"; wrong=1; }
+  [ "$status" = 0 ] && [ "$program" = 'C:\Program Files\Vantorq\SnDriver\SentrelInstaller.exe' ] &&
+    [ "$directory" = 'C:\Program Files\Vantorq\SnDriver' ] ||
+    { echo "wrong:     expected exit status 0 and ${install_dir}SentrelInstaller.exe started in ${install_dir%\\}"; wrong=1; }
 else
   echo "started:   nothing, which is wrong"
   wrong=1

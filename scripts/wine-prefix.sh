@@ -84,7 +84,8 @@ new_wine_prefix() {
       [ ! -d "$_wp_template/drive_c/windows/$_wp_folder" ] ||
         cp -al "$_wp_template/drive_c/windows/$_wp_folder" "$1/drive_c/windows/" || exit 1
     done
-  ) 8>"$2/.lock" || { echo "new_wine_prefix: could not copy $_wp_template to $1" >&2; return 1; }
+  ) 8>"$2/.lock" && _wp_whole "$1" "$_wp_id" "${4:-}" ||
+    { echo "new_wine_prefix: could not copy $_wp_template to $1" >&2; return 1; }
   echo disable >"$1/.update-timestamp"
 }
 
