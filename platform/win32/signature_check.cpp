@@ -78,8 +78,12 @@ LONG CallWinVerifyTrust(HANDLE file, const wchar_t* path, DWORD action, DWORD re
 FileHandle OpenFileDenyingWriteAndDelete(const char16_t* path) {
   DWORD previousMode = 0;
   const bool quiet = SetThreadErrorMode(GetThreadErrorMode() | SEM_FAILCRITICALERRORS, &previousMode) != FALSE;
+  // The path is checked for reparse points only once the file is held, so the open may still follow one
+  // to a named pipe: SECURITY_IDENTIFICATION keeps such a server from acting as this (maybe elevated)
+  // process; it may only learn who opened it.
   HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                              nullptr);
   const DWORD error = ::GetLastError();
   if (quiet) SetThreadErrorMode(previousMode, nullptr);
   ::SetLastError(error);
