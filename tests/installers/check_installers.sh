@@ -9,6 +9,8 @@
 # Exit status: 0 all passed, 1 a case failed, 77 32-bit Wine cannot run here, not even emulated (the
 # launcher and an NSIS installer are 32-bit programs), or a case could not run (its SKIP line says why).
 set -euo pipefail
+# Whatever ends the script under set -e says where, instead of ending it unsaid.
+trap 'echo "FAILED: check_installers.sh stopped at line $LINENO (status $?)"' ERR
 source=$(readlink -f "$1")
 launcher=$(readlink -f "$2")
 installer=$(readlink -f "$3")
@@ -98,7 +100,8 @@ while IFS='|' read -r name install uninstall view line expect; do
 
   # As a user does: the Start-menu shortcut (Wine's msi puts it in the user's Start menu, NSIS with
   # SetShellVarContext all in ProgramData's). Wine prints the launcher's debugger line on its seh channel.
-  shortcut=$(find "$WINEPREFIX/drive_c" -name 'SnDriver Setup.lnk' | head -n 1)
+  # -quit, not a pipe into head: find killed by SIGPIPE would end the script under pipefail, unsaid.
+  shortcut=$(find "$WINEPREFIX/drive_c" -name 'SnDriver Setup.lnk' -print -quit 2>/dev/null || true)
   record="$WINEPREFIX/drive_c/record.txt"
   if [ -z "$shortcut" ]; then
     problems+=("no Start-menu shortcut")
