@@ -30,6 +30,13 @@ set "mode=unelevated"
 :modeknown
 set "kit=%~f1"
 set "reports=%~f2"
+rem A folder typed with a trailing backslash (C:\kit\) would reach the verdict as "C:\kit\", where \"
+rem is a literal quote to CommandLineToArgvW that runs the arguments together: the backslash goes. A
+rem drive root becomes "C:\.", since "C:" alone names the drive's current folder.
+if "%kit:~-1%"=="\" set "kit=%kit:~0,-1%"
+if "%kit:~-1%"==":" set "kit=%kit%\."
+if "%reports:~-1%"=="\" set "reports=%reports:~0,-1%"
+if "%reports:~-1%"==":" set "reports=%reports%\."
 if not exist "%kit%\LauncherChecks.exe" goto nokit
 rem Three draws of cmd's RANDOM, which a new cmd seeds afresh.
 set "runid=%RANDOM%-%RANDOM%-%RANDOM%"

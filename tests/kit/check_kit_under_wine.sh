@@ -97,21 +97,34 @@ win_folder="C:\\$stand_in_name"
 # A folder's name reaches cmd through the environment: Wine quotes a command line's arguments for C
 # programs, not as cmd /c reads them. Without "call": Wine's cmd returns 1 from a called batch file's
 # exit status 2. What cmd prints is in the ANSI code page.
-printf '@"%%KIT%%\\run_kit.cmd" "%%KIT%%" "%%KIT%%\\reports" %%*\r\n' >"$WINEPREFIX/drive_c/call_run_kit.cmd"
+printf '@"%%KIT%%\\run_kit.cmd" %%FOLDERS%% %%*\r\n' >"$WINEPREFIX/drive_c/call_run_kit.cmd"
+# Two drive letters for the rows that give a drive root: K: is the stand-in's folder, R: an empty one.
+mkdir -p "$WINEPREFIX/drive_c/reports-root"
+ln -sfn "../drive_c/$stand_in_name" "$WINEPREFIX/dosdevices/k:"
+ln -sfn ../drive_c/reports-root "$WINEPREFIX/dosdevices/r:"
+folders_as() {  # ENVIRONMENT: the two folders as the row types them (FOLDERS_AS), on run_kit.cmd's command line
+  case " $1 " in
+    *" FOLDERS_AS=trailing "*) printf '"%s\\" "%s\\reports\\"' "$win_folder" "$win_folder" ;;
+    *" FOLDERS_AS=root "*) printf '%s' 'K:\ K:\reports\' ;;
+    *" FOLDERS_AS=reports-root "*) printf '"%s" R:\\' "$win_folder" ;;
+    *) printf '"%s" "%s\\reports"' "$win_folder" "$win_folder" ;;
+  esac
+}
 verdict="verdict of the elevated run"
 # name | report (a file in the stand-in's folder, or none) | runner's exit status | run_kit.cmd's third
 # argument | GITHUB_ACTIONS | more environment (NAME=VALUE ...; REPORTS_HELD=yes: the reports folder
-# already holds a report; REPORTS_FILE=yes: the reports folder's name is a file's) | run_kit.cmd's exit
+# already holds a report; REPORTS_FILE=yes: the reports folder's name is a file's; FOLDERS_AS: see
+# folders_as) | run_kit.cmd's exit
 # status | a line its output must hold, or begin with where it ends in "*" (a verdict line that is not
 # proven is also in the job summary)
 while IFS='|' read -r name report status mode actions environment want_status want_line; do
   [ -n "$name" ] || continue
-  rm -rf "$stand_in/reports" "$stand_in/summary.md" "$stand_in"/LauncherChecks-{report,running,STANDIN}*
+  rm -rf "$stand_in/reports" "$stand_in/summary.md" "$stand_in"/LauncherChecks-{report,running,STANDIN}* "$WINEPREFIX/drive_c/reports-root"/*
   [[ " $environment " != *" REPORTS_HELD=yes "* ]] || { mkdir "$stand_in/reports"; : >"$stand_in/reports/LauncherChecks-old.txt"; }
   [[ " $environment " != *" REPORTS_FILE=yes "* ]] || : >"$stand_in/reports"
   set +e
   env STAND_IN_REPORT=${report:+"$win_folder\\$report"} STAND_IN_STATUS=$status GITHUB_ACTIONS=$actions \
-    GITHUB_STEP_SUMMARY="$win_folder\\summary.md" KIT="$win_folder" $environment \
+    GITHUB_STEP_SUMMARY="$win_folder\\summary.md" KIT="$win_folder" FOLDERS="$(folders_as "$environment")" $environment \
     "$loader" cmd /c 'C:\call_run_kit.cmd' $mode </dev/null >"$work/run_kit.out" 2>&1
   got=$?
   set -e
@@ -148,6 +161,9 @@ a reports folder that already holds a report|clean.txt|0|||REPORTS_HELD=yes|2|$v
 an unmovable report|clean.txt|0|||REPORTS_FILE=yes|2|$verdict: not proven: no report: the report could not be moved into the reports folder*
 a runner killed before its report was whole|clean.txt|0|||STAND_IN_PARTIAL=yes|2|$verdict: not proven: no report: incomplete report: LauncherChecks.exe ended before its report was whole; what it wrote is LauncherChecks-report.partial in the reports folder
 an unknown third argument|clean.txt|0|elevatd|||2|usage: run_kit.cmd KIT_FOLDER REPORTS_FOLDER [unelevated]
+folders with spaces and & typed with a trailing backslash, which must not become a quote|clean.txt|0|||FOLDERS_AS=trailing|0|report: "$win_folder\\reports\\LauncherChecks-STANDIN-20000101-000000.txt"
+the kit's folder a drive root, typed bare as K:\|clean.txt|0|||FOLDERS_AS=root|0|report: "K:\\reports\\LauncherChecks-STANDIN-20000101-000000.txt"
+the reports folder a drive root, R:\|clean.txt|0|||FOLDERS_AS=reports-root|0|report: "R:\\.\\LauncherChecks-STANDIN-20000101-000000.txt"
 on GitHub Actions, a skipped check is a warning on the run's page|clean.txt|0||true||0|::warning title=LauncherChecks elevated::skipped: another check: not here
 without elevation, a clean report from a user's token|unelevated.txt|0|unelevated|||0|verdict of the unelevated run: proven: 1 required checks proven, 0 not applicable
 without elevation, a Medium token without virtualization allowed|medium-not-allowed.txt|0|unelevated|||2|verdict of the unelevated run: not proven: ok: $virtualization: proves nothing where the header's token*
@@ -155,7 +171,8 @@ without elevation, a High-integrity token|high-unelevated.txt|0|unelevated|||2|v
 without elevation, no user's token: a warning with the reason on GitHub Actions|no-user-token.txt|0|unelevated|true||2|::warning title=LauncherChecks unelevated::verdict of the unelevated run: not proven: nothing proven*
 $rows
 EOF_RUN_KIT
-rm -rf "$stand_in" "$WINEPREFIX/drive_c/call_run_kit.cmd"
+rm -rf "$stand_in" "$WINEPREFIX/drive_c/call_run_kit.cmd" "$WINEPREFIX/drive_c/reports-root" "$WINEPREFIX/dosdevices/k:" \
+  "$WINEPREFIX/dosdevices/r:"
 
 key='HKLM\Software\Vantorq Technologies\SnDriverInstaller'
 # The real runs are made as a vendor makes them, as administrator: Wine 10, like Windows with UAC on,
