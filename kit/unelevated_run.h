@@ -11,9 +11,10 @@ namespace runner {
 // Why Windows does not virtualize this process's registry, for a run that needed it to.
 std::string WhyNotVirtualized();
 
-// Starts program again, in unelevated mode with this run's id, as the desktop's user, waits for it and
-// gives its exit status; false, with why, where the machine has no shell token that Windows would
-// virtualize or the start fails.
+// Starts program again, in unelevated mode with this run's id, as the desktop's user, hidden, waits for
+// it, relays its output into this process's and gives its exit status (1 for a 0 that left no report of
+// this run, whose cause it names: a kit folder that Windows virtualizes); false, with why, where the
+// machine has no shell token that Windows would virtualize or the start fails.
 bool RunAsDesktopUser(const std::wstring& program, DWORD& exitCode, std::string& why);
 
 }  // namespace runner
