@@ -17,6 +17,7 @@
 
 #include "kit/build_name.h"
 #include "kit/check_report.h"
+#include "kit/program_output.h"
 #include "kit/report_verdict.h"
 
 namespace {
@@ -176,7 +177,7 @@ int main() {
   if (!summary.empty()) {
     std::string text = "### LauncherChecks " + modeName + ": " + (found.report.empty() ? "no report" : Utf8(found.report)) + "\n";
     if (report) text += "```\n" + *report + (report->empty() || report->back() == '\n' ? "" : "\n") + "```\n";
-    Append(summary, text + verdict + "\n");
+    Append(summary, kit::ValidUtf8(text + verdict + "\n"));
   }
   if (Environment(L"GITHUB_ACTIONS") == L"true") {
     // GitHub shows only the first ten annotations of each kind in a step, in the order they are written:

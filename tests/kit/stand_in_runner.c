@@ -5,7 +5,8 @@
  * it is unset); as the runner does, under another name first, renamed when complete; with
  * STAND_IN_PARTIAL set it ends before the rename, as a runner that was killed. With STAND_IN_HOLD set, a
  * copy of it keeps the report open, shared with no one, for 20 seconds after it ends: an unreadable
- * report. Exits with STAND_IN_STATUS (default 0). */
+ * report. With STAND_IN_BOM set, the report starts with UTF-8's byte-order mark, as an editor may save
+ * it. Exits with STAND_IN_STATUS (default 0). */
 #include <windows.h>
 
 #include <stdio.h>
@@ -45,7 +46,8 @@ int main(int argc, char** argv) {
   if (in == INVALID_HANDLE_VALUE || !ReadFile(in, body, sizeof body, &got, NULL)) return 99;
   CloseHandle(in);
   char header[160];
-  int size = snprintf(header, sizeof header, "LauncherChecks, for Launcher commit stand-in\r\nrun id: %s\r\n", runId);
+  int size = snprintf(header, sizeof header, "%sLauncherChecks, for Launcher commit stand-in\r\nrun id: %s\r\n",
+                      GetEnvironmentVariableW(L"STAND_IN_BOM", NULL, 0) ? "\xEF\xBB\xBF" : "", runId);
   HANDLE out = CreateFileW(partial, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
   if (out == INVALID_HANDLE_VALUE || !WriteFile(out, header, (DWORD)size, &written, NULL) || !WriteFile(out, body, got, &written, NULL))
     return 99;
