@@ -122,7 +122,8 @@ printf '%s\r\n' '@if not defined CONSOLE_CP goto plain' '@chcp %CONSOLE_CP% >nul
 verdict="verdict of the elevated run"
 # name | report (a file in the stand-in's folder, or none) | runner's exit status | run_kit.cmd's third
 # argument | GITHUB_ACTIONS | more environment (NAME=VALUE ...; REPORTS_HELD=yes: the reports folder
-# already holds a report; REPORTS_FILE=yes: the reports folder's name is a file's) | run_kit.cmd's exit
+# already holds a report; REPORTS_FILE=yes: the reports folder's name is a file's;
+# STAND_IN_SILENT_VERDICT=yes: a verdict that exits 0 having judged nothing) | run_kit.cmd's exit
 # status | a line its output must hold, or begin with where it ends in "*" (a verdict line that is not
 # proven is also in the job summary). Every row also: the verdict's JUnit file, where it wrote one, is
 # XML that parses; on GitHub Actions, the step's annotations leave room within GitHub's ten for the
@@ -132,6 +133,8 @@ while IFS='|' read -r name report status mode actions environment want_status wa
   rm -rf "$stand_in/reports" "$stand_in/summary.md" "$stand_in/console.out" "$stand_in"/LauncherChecks-{report,running,STANDIN}*
   [[ " $environment " != *" REPORTS_HELD=yes "* ]] || { mkdir "$stand_in/reports"; : >"$stand_in/reports/LauncherChecks-old.txt"; }
   [[ " $environment " != *" REPORTS_FILE=yes "* ]] || : >"$stand_in/reports"
+  cp "build/$preset/bin/LauncherChecksVerdict.exe" "$stand_in/"
+  [[ " $environment " != *" STAND_IN_SILENT_VERDICT=yes "* ]] || cp "build/$preset/bin/stand_in_runner.exe" "$stand_in/LauncherChecksVerdict.exe"
   set +e
   command=("$loader" cmd /c 'C:\call_run_kit.cmd' $mode)
   console_cp=$(sed -n 's/.*CONSOLE_CP=\([0-9]*\).*/\1/p' <<<"$environment")
@@ -199,6 +202,7 @@ an ok line twice, the closing line counting both|ok-twice.txt|0||||1|$verdict: F
 a report that starts with a byte-order mark|clean.txt|0|||STAND_IN_BOM=yes|2|$verdict: not proven: no report: the report starts with a byte-order mark*
 a FAILED line in code page 1252: the verdict's JUnit file still UTF-8|failed-1252.txt|0||||1|$verdict: FAILED: FAILED: another check: expected *
 a 20 KB header line|long-line.txt|0||||0|$verdict: proven: $n required checks proven, 0 not applicable
+a verdict that exits 0 without its verdict, as Wine's cmd saw the one that overflowed its stack|clean.txt|0|||STAND_IN_SILENT_VERDICT=yes|2|run_kit: LauncherChecksVerdict.exe ended without writing its verdict: not proven
 redirected after chcp 65001, as on GitHub's runner: the folder's name in UTF-8|clean.txt|0|||CONSOLE_CP=65001|0|report: "$win_folder\\reports\\LauncherChecks-STANDIN-20000101-000000.txt"
 redirected from a console of code page 437 (the OEM one): the folder's name in 437|clean.txt|0|||CONSOLE_CP=437|0|report: "$win_folder\\reports\\LauncherChecks-STANDIN-20000101-000000.txt"
 a stale report: an earlier run's id|clean.txt|0|||STAND_IN_RUN_ID=111-222-333|2|$verdict: not proven: no report: LauncherChecks.exe wrote no report for this run; its exit status was 0
