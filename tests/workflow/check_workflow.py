@@ -48,8 +48,8 @@ def linux_job_runs(text):
 def stated_timeouts(text, kit_text):
     """Where the kit README's timeouts (the elevated step's and its program runs, the unelevated step's,
     the job's) are not the workflow's."""
-    stated = re.search(r"\((\d+) minutes for the elevated run's (\w+) program runs of at most ten minutes\s+each, (\d+) for the "
-                       r"run without elevation, .*?\), and the job's, (\d+),", kit_text, re.S)
+    stated = re.search(r"\((\d+) minutes for the elevated run's (\w+) program runs of at most ten minutes each, (\d+) for the "
+                       r"run without elevation, .*?\), and the job's, (\d+),", " ".join(kit_text.split()))
     windows = job_text(text, "windows")
     steps = re.split(r"\n      - ", windows)
     bound = lambda pattern: next((int(m.group(1)) for step in steps if re.search(pattern, step, re.M)
