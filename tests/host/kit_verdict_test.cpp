@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "kit/program_output.h"
@@ -149,9 +151,21 @@ TEST(KitVerdict, EachReport) {
       {"the i686 kit on 64-bit Windows: WOW64 not applicable",
        with(r, [](KitRun& x) { x.replace = {Wow64 + "=not applicable: " + Wow64 + ": not WOW64"}; }),
        Verdict::NotProven, "the header states no fact"},
+      {"a build the table does not know: WOW64 not applicable",
+       with(r, [](KitRun& x) { x.builtFor = "i386"; x.replace = {Wow64 + "=not applicable: " + Wow64 + ": i386"}; }),
+       Verdict::NotProven, "the header states no fact"},
+      {"code page 932, which the cases cover: not applicable",
+       with(r, [](KitRun& x) { x.codePage = "932"; x.replace = {CodePage + "=not applicable: " + CodePage + ": 932"}; }),
+       Verdict::NotProven, "the header states no fact"},
+      {"a header without the runner's build", with(r, [](KitRun& x) { x.builtFor = ""; }), Verdict::NotProven, "does not state"},
+      {"a header without the machine", with(r, [](KitRun& x) { x.machine = ""; }), Verdict::NotProven, "does not state"},
+      {"a header without the token", with(r, [](KitRun& x) { x.token = ""; }), Verdict::NotProven, "does not state"},
       {"the i686 kit on 32-bit Windows", with(r, [](KitRun& x) { x.machine = "x86, this runner native";
                                                                 x.replace = {Wow64 + "=not applicable: " + Wow64 + ": x86"}; }),
        Verdict::Proven, "1 not applicable"},
+      {"a Medium token with virtualization allowed, and not enabled",
+       Report(Unelevated("integrity level Medium (S-1-16-8192), elevation type Limited, virtualization allowed yes, enabled no")),
+       Verdict::NotProven, "proves nothing where the header's token", Mode::Unelevated},
       {"a Medium token without virtualization allowed",
        with(Unelevated("integrity level Medium (S-1-16-8192), elevation type Limited, virtualization allowed no, enabled yes"),
             [](KitRun&) {}),
@@ -212,6 +226,33 @@ TEST(KitVerdict, XmlTextIsUtf8) {
       {"\xEF\xBF\xBE\x01\x1F\t", "\xEF\xBF\xBD\t"},
       {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"}};
   for (const auto& [text, want] : rows) EXPECT_EQ(XmlText(text), want) << text;
+}
+
+// The code pages the table covers are those the code-page cases have rows for, and each one's locale is
+// one that the test program takes for it: a page dropped from the table, or a case added without it,
+// makes runs on that page unprovable.
+TEST(KitVerdict, CoveredCodePagesAreTheCases) {
+  const auto text = [](const char* path) {
+    std::ifstream in(std::string(LAUNCHER_SOURCE_DIR) + path);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  };
+  const std::string cases = text("/tests/wine/code_page_test.cpp"), locales = text("/tests/wine/registry_setting.cpp");
+  std::set<unsigned> inCases, inTable;
+  std::istringstream lines(cases);
+  for (std::string line; std::getline(lines, line);) {
+    unsigned page = 0;
+    char quote = 0;
+    if (std::sscanf(line.c_str(), " {%u, %c", &page, &quote) == 2 && quote == '"') inCases.insert(page);
+  }
+  for (const kit::CoveredCodePage& page : kit::CoveredCodePages()) {
+    inTable.insert(page.codePage);
+    const std::string language = std::string(page.locale).substr(0, 5);
+    EXPECT_NE(locales.find("rfind(\"" + language + "\", 0) == 0) return " + std::to_string(page.codePage) + ";"), std::string::npos)
+        << page.locale << " is not the test program's locale for " << page.codePage;
+  }
+  EXPECT_EQ(inTable, inCases);
 }
 
 // The README's list of each mode's checks is the table's, in its order: no second list drifts.
