@@ -62,6 +62,7 @@ wow64="a 32-bit process's HKLM\\Software is WOW6432Node"
 # The x86_64 build is no 32-bit process: the WOW6432Node fact is not applicable to it, by its header.
 [ "$arch" = i686 ] || elevated_ok=("${elevated_ok[@]/#"ok: $wow64"/"not applicable: $wow64: this runner is built for x86_64"}")
 n=$(printf '%s\n' "${elevated_ok[@]}" | grep -c '^ok: ')  # the ok lines a clean report's closing line counts
+na=$((${#required[@]} - n))  # and the checks it rules out
 report clean.txt "${elevated_header[@]}" "${elevated_ok[@]}" "skipped: another check: not here" "$n passed, 0 failed"
 report failed.txt "${elevated_header[@]}" "${elevated_ok[@]}" "FAILED: another check: 2, expected 1" "$n passed, 1 failed"
 report not-elevated.txt "${elevated_header[@]/elevated: yes;/elevated: no;}" "${elevated_ok[@]}" "$n passed, 0 failed"
@@ -201,7 +202,7 @@ ok and skipped for the same check|contradicted.txt|0||||1|$verdict: FAILED: the 
 an ok line twice, the closing line counting both|ok-twice.txt|0||||1|$verdict: FAILED: a line said twice: ${elevated_ok[0]}*
 a report that starts with a byte-order mark|clean.txt|0|||STAND_IN_BOM=yes|2|$verdict: not proven: no report: the report starts with a byte-order mark*
 a FAILED line in code page 1252: the verdict's JUnit file still UTF-8|failed-1252.txt|0||||1|$verdict: FAILED: FAILED: another check: expected *
-a 20 KB header line|long-line.txt|0||||0|$verdict: proven: $n required checks proven, 0 not applicable
+a 20 KB header line|long-line.txt|0||||0|$verdict: proven: $n required checks proven, $na not applicable
 a verdict that exits 0 without its verdict, as Wine's cmd saw the one that overflowed its stack|clean.txt|0|||STAND_IN_SILENT_VERDICT=yes|2|run_kit: LauncherChecksVerdict.exe ended without writing its verdict: not proven
 redirected after chcp 65001, as on GitHub's runner: the folder's name in UTF-8|clean.txt|0|||CONSOLE_CP=65001|0|report: "$win_folder\\reports\\LauncherChecks-STANDIN-20000101-000000.txt"
 redirected from a console of code page 437 (the OEM one): the folder's name in 437|clean.txt|0|||CONSOLE_CP=437|0|report: "$win_folder\\reports\\LauncherChecks-STANDIN-20000101-000000.txt"
@@ -211,7 +212,7 @@ a reports folder that already holds a report|clean.txt|0|||REPORTS_HELD=yes|2|$v
 an unmovable report|clean.txt|0|||REPORTS_FILE=yes|2|$verdict: not proven: no report: the report could not be moved into the reports folder*
 a runner killed before its report was whole|clean.txt|0|||STAND_IN_PARTIAL=yes|2|$verdict: not proven: no report: incomplete report: LauncherChecks.exe ended before its report was whole; what it wrote is LauncherChecks-report.partial in the reports folder
 an unknown third argument|clean.txt|0|elevatd|||2|usage: run_kit.cmd KIT_FOLDER REPORTS_FOLDER [unelevated]
-on GitHub Actions, a proven run with a skipped check annotates nothing|clean.txt|0||true||0|$verdict: proven: $n required checks proven, 0 not applicable
+on GitHub Actions, a proven run with a skipped check annotates nothing|clean.txt|0||true||0|$verdict: proven: $n required checks proven, $na not applicable
 on GitHub Actions, a FAILED line: the verdict's error first|failed.txt|0||true||1|::error title=LauncherChecks elevated::$verdict: FAILED: FAILED: another check: 2, expected 1*
 without elevation, a clean report from a user's token|unelevated.txt|0|unelevated|||0|verdict of the unelevated run: proven: 1 required checks proven, 0 not applicable
 without elevation, a Medium token without virtualization allowed|medium-not-allowed.txt|0|unelevated|||2|verdict of the unelevated run: not proven: ok: $virtualization: proves nothing where the header's token*
