@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "kit/xml_text.h"
+
 class CheckReport {
  public:
   enum class Outcome { Ok, Failed, NotProven, Skipped, KnownWineDifference, NotApplicable };
@@ -44,10 +46,6 @@ class CheckReport {
   std::vector<Check> checks_;
   int passed_ = 0, failed_ = 0;
 };
-
-// Text as XML character data or an attribute's value: the five markup characters escaped, line ends
-// kept as &#10;, other control characters dropped (XML 1.0 allows none).
-std::string XmlText(const std::string& text);
 
 // Written, flushed and closed: false, with the error, when any of it fails (a full disk shows at the
 // flush or the close).

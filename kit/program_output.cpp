@@ -23,6 +23,17 @@ bool IsUtf8(const std::string& bytes) {
   return true;
 }
 
+std::string ValidUtf8(const std::string& bytes) {
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size();) {
+    std::size_t length = 1;
+    while (length <= 4 && !(i + length <= bytes.size() && IsUtf8(bytes.substr(i, length)))) ++length;
+    out += length <= 4 ? bytes.substr(i, length) : std::string("\xEF\xBF\xBD");
+    i += length <= 4 ? length : 1;
+  }
+  return out;
+}
+
 std::string FailureLines(const std::string& output, const std::function<std::string(const std::string&)>& fromCodePage) {
   std::istringstream in(IsUtf8(output) ? output : fromCodePage(output));
   std::string line, kept;

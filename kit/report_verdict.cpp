@@ -1,6 +1,6 @@
 #include "kit/report_verdict.h"
 
-#include <regex>
+#include <set>
 
 namespace kit {
 
@@ -10,6 +10,31 @@ const char* const ResultPrefixes[] = {"ok: ", "FAILED: ", "not proven: ", "skipp
                                       "known Wine difference: "};
 
 bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+
+// Text is digits alone, at most maxDigits of them; their value goes to value. No std::regex here: its
+// matching recurses once per character and overflows the stack on a long line a report may hold.
+bool Digits(const std::string& text, std::size_t maxDigits, unsigned long long& value) {
+  if (text.empty() || text.size() > maxDigits) return false;
+  value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned long long>(c - '0');
+  }
+  return true;
+}
+
+// "N passed, M failed", the closing line, with its counts.
+bool ClosingLine(const std::string& line, unsigned long long& passed, unsigned long long& failed) {
+  const std::size_t comma = line.find(" passed, ");
+  const std::string failedSuffix = " failed";
+  if (comma == std::string::npos || line.size() < failedSuffix.size() ||
+      line.compare(line.size() - failedSuffix.size(), failedSuffix.size(), failedSuffix) != 0)
+    return false;
+  const std::size_t second = comma + std::string(" passed, ").size();
+  if (second + failedSuffix.size() > line.size()) return false;
+  return Digits(line.substr(0, comma), 6, passed) &&
+         Digits(line.substr(second, line.size() - failedSuffix.size() - second), 6, failed);
+}
 
 bool IsResult(const std::string& line) {
   for (const char* prefix : ResultPrefixes)
@@ -63,10 +88,11 @@ bool FactHolds(RuledOutBy fact, const Header& header, std::string& why) {
     case RuledOutBy::Nothing:
       return false;
     case RuledOutBy::UncoveredCodePage: {
-      std::smatch m;
       why = "the header's ANSI code page: " + header.codePage;
-      return std::regex_match(header.codePage, m, std::regex(R"((\d{1,5}), OEM code page .*)")) &&
-             !CodePageCovered(static_cast<unsigned>(std::stoul(m[1])));
+      unsigned long long codePage = 0;
+      const std::size_t comma = header.codePage.find(", OEM code page ");
+      return comma != std::string::npos && Digits(header.codePage.substr(0, comma), 5, codePage) &&
+             !CodePageCovered(static_cast<unsigned>(codePage));
     }
     case RuledOutBy::NoWow64:
       why = "the header: runner built for " + header.builtFor + "; machine: " + header.machine;
@@ -83,61 +109,98 @@ bool FactHolds(RuledOutBy fact, const Header& header, std::string& why) {
 }  // namespace
 
 bool ValidRunId(const std::string& runId) {
-  return std::regex_match(runId, std::regex("[0-9A-Za-z-]{1,64}"));
+  if (runId.empty() || runId.size() > 64) return false;
+  std::string lower;
+  for (const char c : runId) {
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-')) return false;
+    lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
+  return lower != "none";
+}
+
+bool ParseRunnerStatus(const std::string& text, long long& status) {
+  const bool negative = !text.empty() && text[0] == '-';
+  unsigned long long digits = 0;
+  // A 32-bit status, as cmd prints it: signed, or an NTSTATUS unsigned, at most 10 digits either way.
+  if (!Digits(text.substr(negative ? 1 : 0), 10, digits) || digits > 4294967295ULL) return false;
+  status = negative ? -static_cast<long long>(digits) : static_cast<long long>(digits);
+  return status >= -2147483648LL;
 }
 
 std::string RunIdOf(const std::string& report) { return ReadHeader(Lines(report)).runId; }
 
-Judgement JudgeReport(const std::optional<std::string>& report, Mode mode, const std::string& runId, long runnerStatus) {
+Judgement JudgeReport(const std::optional<std::string>& report, Mode mode, const std::string& runId, long long runnerStatus,
+                      const std::string& verdictBuild) {
   Judgement j;
   std::vector<std::string> failures, unproven;
   if (!report) {
     j.reasons = {"no report: it could not be read"};
     return j;
   }
+  // The runner writes no byte-order mark; one means another program rewrote the report (an editor).
+  for (const char* mark : {"\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"})
+    if (StartsWith(*report, mark)) {
+      j.reasons = {"no report: the report starts with a byte-order mark, which the runner never writes: another program "
+                   "has rewritten it"};
+      return j;
+    }
   const std::vector<std::string> lines = Lines(*report);
   const Header header = ReadHeader(lines);
-  if (!header.titled || header.runId != runId || !ValidRunId(runId)) {
+  if (!header.titled) {
+    j.reasons = {"no report: it does not begin with the runner's title line \"LauncherChecks, for Launcher commit ...\""};
+    return j;
+  }
+  if (header.runId != runId || !ValidRunId(runId)) {
     j.reasons = {"no report: the report is not this run's (its run id: " + (header.runId.empty() ? "none" : header.runId) +
                  "; this run's: " + runId + ")"};
     return j;
   }
   // The closing line, "N passed, M failed", is the runner's last act: without it the report is unfinished.
-  const std::regex closing(R"((\d{1,6}) passed, (\d{1,6}) failed)");
-  std::smatch counts;
+  unsigned long long passedCount = 0, failedCount = 0;
   std::size_t closingAt = lines.size();
   for (std::size_t i = 0; i < lines.size(); ++i)
-    if (std::regex_match(lines[i], closing)) closingAt = i;
+    if (ClosingLine(lines[i], passedCount, failedCount)) closingAt = i;
   if (closingAt == lines.size()) {
     j.reasons = {"no report: it is unfinished (no closing line \"N passed, M failed\")"};
     return j;
   }
+  ClosingLine(lines[closingAt], passedCount, failedCount);
   if (header.mode != ModeName(mode)) unproven.push_back("the header says mode: " + header.mode + ", not " + ModeName(mode));
   if (header.token.empty() || header.builtFor.empty() || header.machine.empty() || header.codePage.empty())
     unproven.push_back("the header does not state the runner's build, machine, code page and token");
+  // What a build cannot prove it rules out by its own header (the x86_64 twin: WOW6432Node), so a report
+  // proves its mode only to the verdict of its own kit.
+  if (!header.builtFor.empty() && header.builtFor != verdictBuild)
+    unproven.push_back("the report's runner was built for " + header.builtFor + ", this verdict for " + verdictBuild +
+                       ": it judges only its own build's reports");
   if (mode == Mode::Elevated && !StartsWith(header.elevated, "yes;"))
     unproven.push_back("the header does not say elevated: yes; run run_kit.cmd as administrator");
 
-  int ok = 0, failed = 0;
+  unsigned long long ok = 0, failed = 0;
+  std::set<std::string> seen;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string& line = lines[i];
     if (i > closingAt && !line.empty()) failures.push_back("a line after the closing line: " + line);
     if (i >= closingAt) continue;  // what the closing line counts
+    if (IsResult(line) && !seen.insert(line).second) failures.push_back("a line said twice: " + line);
     if (StartsWith(line, "ok: ")) ++ok;
     if (StartsWith(line, "FAILED: ")) ++failed, failures.push_back(line);
     if (StartsWith(line, "not proven: ")) ++failed, unproven.push_back(line);
   }
-  const std::string& closingLine = lines[closingAt];
-  std::regex_match(closingLine, counts, closing);
-  if (std::stoi(counts[1]) != ok || std::stoi(counts[2]) != failed)
-    failures.push_back("the closing line \"" + closingLine + "\" does not agree with the report's " + std::to_string(ok) +
+  if (passedCount != ok || failedCount != failed)
+    failures.push_back("the closing line \"" + lines[closingAt] + "\" does not agree with the report's " + std::to_string(ok) +
                        " ok and " + std::to_string(failed) + " FAILED or not proven lines");
 
   for (const RequiredCheck& check : RequiredChecks(mode)) {
     std::string facts;
     const bool ruledOut = FactHolds(check.ruledOutBy, header, facts);
     bool said = false;
-    for (const std::string& line : lines) {
+    std::set<std::string> outcomes;  // each kind of line on this check: more than one contradicts
+    for (std::size_t i = 0; i < closingAt; ++i) {
+      const std::string& line = lines[i];
+      for (const char* prefix : ResultPrefixes)
+        if (line == prefix + std::string(check.name) || StartsWith(line, prefix + std::string(check.name) + ": "))
+          outcomes.insert(prefix);
       if (line == std::string("ok: ") + check.name) {
         said = true;
         if (!ruledOut) ++j.proven;
@@ -151,6 +214,11 @@ Judgement JudgeReport(const std::optional<std::string>& report, Mode mode, const
         if (header.wine && check.wineDiffers) ++j.proven;
         else unproven.push_back(line + ": not a known Wine difference here");
       }
+    }
+    if (outcomes.size() > 1) {
+      std::string kinds;
+      for (const std::string& kind : outcomes) kinds += (kinds.empty() ? "" : ", ") + kind.substr(0, kind.size() - 2);
+      failures.push_back("the report contradicts itself: " + kinds + " for " + check.name);
     }
     if (!said) unproven.push_back(std::string("no line proves ") + check.name);
   }

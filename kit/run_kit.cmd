@@ -9,7 +9,8 @@ rem
 rem Each run has its own run id, which the runner writes into its report's header and the verdict
 rem requires, so that a report of an earlier run is never judged as this one's.
 rem
-rem Exit status, the verdict's: 0 proven; 1 failed; 2 not proven, or no report; 2 on a usage error.
+rem Exit status, the verdict's: 0 proven; 1 failed; 2 not proven, or no report; 2 on a usage error, and
+rem where the verdict ended without its JUnit file.
 rem
 rem Usage: run_kit.cmd KIT_FOLDER REPORTS_FOLDER [unelevated]
 rem   unelevated: the run that proves registry virtualization. Run elevated (as a CI job is), the runner
@@ -42,7 +43,15 @@ rem Three draws of cmd's RANDOM, which a new cmd seeds afresh.
 set "runid=%RANDOM%-%RANDOM%-%RANDOM%"
 "%kit%\LauncherChecks.exe" %mode% %runid%
 "%kit%\LauncherChecksVerdict.exe" "%kit%" "%reports%" %mode% %runid% %errorlevel%
-exit /b %errorlevel%
+rem The verdict's 0 counts only beside the JUnit file it writes last: a verdict that crashed may give 0
+rem (Wine's cmd sees 0 after an unhandled exception; Windows gives the exception's code).
+if not "%errorlevel%"=="0" exit /b %errorlevel%
+if not exist "%reports%\LauncherChecks-verdict-%mode%-junit.xml" goto noverdict
+exit /b 0
+
+:noverdict
+echo run_kit: LauncherChecksVerdict.exe ended without writing its verdict: not proven
+exit /b 2
 
 :usage
 echo usage: run_kit.cmd KIT_FOLDER REPORTS_FOLDER [unelevated]

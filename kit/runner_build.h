@@ -4,15 +4,12 @@
 
 #include <windows.h>
 
+#include "kit/build_name.h"
+
 namespace runner {
 
-#if defined(__x86_64__)
-inline constexpr char BuiltFor[] = "x86_64";
-#elif defined(__aarch64__)
-inline constexpr char BuiltFor[] = "arm64";
-#else
-inline constexpr char BuiltFor[] = "i686";
-#endif
+// The same name the verdict compares its own build with.
+inline constexpr const char* BuiltFor = kit::ThisBuild();
 
 inline BOOL IsWow64() {
   BOOL wow64 = FALSE;

@@ -3,9 +3,10 @@
 // header holds RUN_ID) and its JUnit twin from the kit's folder into REPORTS_FOLDER, which must hold no
 // report yet, reads the report back from there, and judges it by the table of required checks. It says
 // so on its console, in the job summary (the file GITHUB_STEP_SUMMARY names, when set), in a JUnit file
-// of its own beside the report, and, on GitHub Actions, as ::warning lines.
+// of its own beside the report, and, on GitHub Actions, as annotations on the run's page. It proves only
+// reports of a runner of its own build.
 // Exit status: 0 proven; 1 failed; 2 not proven, or no report (none, unreadable, unfinished, unmovable,
-// another run's); 2 also on a usage error.
+// another run's, another build's); 2 also on a usage error.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -14,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "kit/build_name.h"
 #include "kit/check_report.h"
+#include "kit/program_output.h"
 #include "kit/report_verdict.h"
 
 namespace {
@@ -34,8 +37,10 @@ std::wstring Wide(const std::string& utf8) {
 }
 std::string Utf8(const std::wstring& text) { return Narrow(text, CP_UTF8); }
 
-// One line of UTF-8 text on the console: as UTF-16 to a console, in the ANSI code page to a file or
-// pipe, as cmd writes its own output there.
+// One line of UTF-8 text on the console. To a console, UTF-16, which shows every character whatever the
+// code page. To a file or pipe, in the console's output code page, as cmd writes its own output there:
+// that is what whoever reads the pipe decodes (GitHub's runner sets 65001 and reads UTF-8; a plain
+// console has its OEM code page, not the ANSI one). Only without a console at all, the ANSI code page.
 void Say(const std::string& line) {
   const std::wstring text = Wide(line) + L"\r\n";
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -43,7 +48,8 @@ void Say(const std::string& line) {
   if (GetConsoleMode(out, &mode)) {
     WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   } else {
-    const std::string bytes = Narrow(text, CP_ACP);
+    const UINT codePage = GetConsoleOutputCP();
+    const std::string bytes = Narrow(text, codePage != 0 ? codePage : CP_ACP);
     WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   }
 }
@@ -144,13 +150,15 @@ int main() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   kit::Mode mode;
-  if (!argv || argc != 6 || !kit::ParseMode(Utf8(argv[3]), mode) || !kit::ValidRunId(Utf8(argv[4]))) {
+  long long status = 0;
+  if (!argv || argc != 6 || !kit::ParseMode(Utf8(argv[3]), mode) || !kit::ValidRunId(Utf8(argv[4])) ||
+      !kit::ParseRunnerStatus(Utf8(argv[5]), status)) {
     Say("usage: LauncherChecksVerdict.exe KIT_FOLDER REPORTS_FOLDER elevated|unelevated RUN_ID RUNNER_STATUS");
+    Say("  (RUN_ID: letters, digits and -, at most 64, not \"none\"; RUNNER_STATUS: the runner's exit status, a number)");
     return 2;
   }
   const std::wstring kitFolder = argv[1], reports = argv[2];
   const std::string runId = Utf8(argv[4]), modeName = kit::ModeName(mode);
-  const long status = std::wcstol(argv[5], nullptr, 10);
 
   const Found found = MoveThisRunsReport(kitFolder, reports, runId, status);
   kit::Judgement judgement;
@@ -159,7 +167,7 @@ int main() {
     judgement.reasons = {"no report: " + found.noReport};
   } else {
     report = ReadWhole(found.report);
-    judgement = kit::JudgeReport(report, mode, runId, status);
+    judgement = kit::JudgeReport(report, mode, runId, status, kit::ThisBuild());
     Say("report: \"" + Utf8(found.report) + "\"");
   }
   const std::string verdict = "verdict of the " + modeName + " run: " + kit::Describe(judgement);
@@ -169,25 +177,33 @@ int main() {
   if (!summary.empty()) {
     std::string text = "### LauncherChecks " + modeName + ": " + (found.report.empty() ? "no report" : Utf8(found.report)) + "\n";
     if (report) text += "```\n" + *report + (report->empty() || report->back() == '\n' ? "" : "\n") + "```\n";
-    Append(summary, text + verdict + "\n");
+    Append(summary, kit::ValidUtf8(text + verdict + "\n"));
   }
   if (Environment(L"GITHUB_ACTIONS") == L"true") {
-    // Each check ruled out is a warning on the run's page; so is a run without elevation that proved
-    // nothing, with its reason, since that step may fail without failing the job.
-    std::size_t start = 0;
-    const std::string& text = report ? *report : std::string();
-    while (start < text.size()) {
-      std::size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      std::string line = text.substr(start, end - start);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (line.rfind("skipped: ", 0) == 0 || line.rfind("not applicable: ", 0) == 0)
-        Say("::warning title=LauncherChecks " + modeName + "::" + CommandData(line));
-      start = end + 1;
+    // GitHub shows only the first ten annotations of each kind in a step, in the order they are written:
+    // the verdict's own comes first, and the checks ruled out follow as one, so that the step's
+    // annotations (the workflow's own warning after a failed run without elevation too) stay within
+    // them. A proven run annotates nothing: its skipped checks are in the report and the summary.
+    if (judgement.verdict != kit::Verdict::Proven) {
+      Say(std::string(judgement.verdict == kit::Verdict::Failed ? "::error" : "::warning") + " title=LauncherChecks " +
+          modeName + "::" + CommandData(verdict));
+      std::string ruledOut;
+      int skipped = 0, notApplicable = 0;
+      std::size_t start = 0;
+      const std::string& text = report ? *report : std::string();
+      while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const bool isSkipped = line.rfind("skipped: ", 0) == 0, isNotApplicable = line.rfind("not applicable: ", 0) == 0;
+        if (isSkipped || isNotApplicable) ruledOut += "\n" + line, skipped += isSkipped, notApplicable += isNotApplicable;
+        start = end + 1;
+      }
+      if (!ruledOut.empty())
+        Say("::notice title=LauncherChecks " + modeName + "::" + std::to_string(skipped) + " skipped, " +
+            std::to_string(notApplicable) + " not applicable: " + CommandData(ruledOut));
     }
-    if (judgement.verdict != kit::Verdict::Proven)
-      Say(std::string(mode == kit::Mode::Unelevated ? "::warning" : "::error") + " title=LauncherChecks " + modeName +
-          "::" + CommandData(verdict));
   }
 
   // The verdict as one more testcase, in a JUnit file of its own that the same pattern finds.

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "kit/program_output.h"
+#include "kit/xml_text.h"
 
 namespace {
 
@@ -76,7 +77,8 @@ TEST(KitVerdict, EachReport) {
     std::string reason;  // a part of the verdict's line
     Mode mode = Mode::Elevated;
     std::string runId = "12345-678";
-    long status = 0;
+    long long status = 0;
+    std::string verdictBuild = "i686";  // the build of the verdict that judges it
   };
   KitRun r;
   const auto with = [](KitRun run, auto change) { change(run); return Report(run); };
@@ -113,10 +115,39 @@ TEST(KitVerdict, EachReport) {
       {"not applicable, an uncovered code page (1253)",
        with(r, [](KitRun& x) { x.codePage = "1253"; x.replace = {CodePage + "=not applicable: " + CodePage + ": 1253"}; }),
        Verdict::Proven, "16 required checks proven, 1 not applicable"},
-      {"the x86_64 twin: WOW64 not applicable by its build",
+      {"the x86_64 twin: WOW64 not applicable by its build, judged by its own verdict",
        with(r, [](KitRun& x) { x.builtFor = "x86_64"; x.machine = "x64, this runner native";
                             x.replace = {Wow64 + "=not applicable: " + Wow64 + ": built for x86_64"}; }),
+       Verdict::Proven, "1 not applicable", Mode::Elevated, "12345-678", 0, "x86_64"},
+      {"the x86_64 twin's report, judged by the i686 verdict",
+       with(r, [](KitRun& x) { x.builtFor = "x86_64"; x.machine = "x64, this runner native";
+                            x.replace = {Wow64 + "=not applicable: " + Wow64 + ": built for x86_64"}; }),
+       Verdict::NotProven, "the report's runner was built for x86_64, this verdict for i686"},
+      {"an arm64 report on an x64 machine, judged by the i686 verdict",
+       with(r, [](KitRun& x) { x.builtFor = "arm64"; x.replace = {Wow64 + "=not applicable: " + Wow64 + ": arm64"}; }),
+       Verdict::NotProven, "built for arm64, this verdict for i686"},
+      {"the i686 report, judged by the x86_64 verdict", Report(r), Verdict::NotProven,
+       "built for i686, this verdict for x86_64", Mode::Elevated, "12345-678", 0, "x86_64"},
+      // std::regex recursed once a character: 20 KB overflowed Windows' 1 MB stack, 1 MB overflows the host's 8.
+      {"a 1 MB code page line",
+       with(r, [](KitRun& x) { x.codePage = "1253, OEM code page 437" + std::string(1 << 20, ' ') + "x";
+                            x.replace = {CodePage + "=not applicable: " + CodePage + ": 1253"}; }),
        Verdict::Proven, "1 not applicable"},
+      {"a 1 MB token line", with(Unelevated(Medium + std::string(1 << 20, ' ') + "x"), [](KitRun&) {}), Verdict::NotProven,
+       "proves nothing where the header's token", Mode::Unelevated},
+      {"ok and skipped for one check",
+       with(r, [](KitRun& x) { x.extra = {"skipped: " + Shell + ": not here"}; }), Verdict::Failed,
+       "the report contradicts itself: ok, skipped for " + Shell},
+      {"ok and not applicable for one check",
+       with(r, [](KitRun& x) { x.codePage = "1253"; x.extra = {"not applicable: " + CodePage + ": 1253"}; }), Verdict::Failed,
+       "the report contradicts itself: not applicable, ok for " + CodePage},
+      {"an ok line said twice", with(r, [](KitRun& x) { x.extra = {"ok: " + Shell}; }), Verdict::Failed,
+       "a line said twice: ok: " + Shell},
+      {"the run id none, which the runner writes when given none",
+       with(r, [](KitRun& x) { x.runId = "none"; }), Verdict::NotProven, "not this run's", Mode::Elevated, "none"},
+      {"a byte-order mark", "\xEF\xBB\xBF" + Report(r), Verdict::NotProven, "the report starts with a byte-order mark"},
+      {"a crashed runner's status (0xC00000FD)", Report(r), Verdict::Failed, "LauncherChecks.exe exited -1073741571",
+       Mode::Elevated, "12345-678", -1073741571},
       {"the i686 kit on 64-bit Windows: WOW64 not applicable",
        with(r, [](KitRun& x) { x.replace = {Wow64 + "=not applicable: " + Wow64 + ": not WOW64"}; }),
        Verdict::NotProven, "the header states no fact"},
@@ -154,7 +185,7 @@ TEST(KitVerdict, EachReport) {
        Verdict::NotProven, "not a known Wine difference here"},
   };
   for (const Row& row : rows) {
-    const kit::Judgement j = kit::JudgeReport(row.report, row.mode, row.runId, row.status);
+    const kit::Judgement j = kit::JudgeReport(row.report, row.mode, row.runId, row.status, row.verdictBuild);
     EXPECT_EQ(j.verdict, row.want) << row.name << ": " << kit::Describe(j);
     EXPECT_NE(kit::Describe(j).find(row.reason), std::string::npos) << row.name << ": " << kit::Describe(j);
   }
@@ -171,6 +202,30 @@ TEST(KitVerdict, FailureOutputIsUtf8) {
   EXPECT_EQ(kit::FailureLines("[ RUN      ] A.B\r\nexpected \xE9t\xE9\r\n", latin1), "\r\n    expected \xC3\xA9t\xC3\xA9");
   EXPECT_EQ(kit::FailureLines("d\xC3\xA9j\xC3\xA0 UTF-8\n", latin1), "\r\n    d\xC3\xA9j\xC3\xA0 UTF-8");
   for (const char* bad : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82"}) EXPECT_FALSE(kit::IsUtf8(bad)) << bad;
+}
+
+// The runner's status as cmd passes it on: a number, or the verdict refuses it (never 0).
+TEST(KitVerdict, RunnerStatus) {
+  const std::pair<const char*, std::optional<long long>> rows[] = {
+      {"0", 0}, {"3", 3}, {"-1073741571", -1073741571LL}, {"3221225725", 3221225725LL}, {"", std::nullopt},
+      {"crashed", std::nullopt}, {"0x3", std::nullopt}, {"3 ", std::nullopt}, {"-", std::nullopt}, {"99999999999", std::nullopt}};
+  for (const auto& [text, want] : rows) {
+    long long status = 12345;
+    const bool parsed = kit::ParseRunnerStatus(text, status);
+    EXPECT_EQ(parsed, want.has_value()) << "\"" << text << "\"";
+    if (parsed && want) EXPECT_EQ(status, *want) << text;
+  }
+}
+
+// A report's bytes in the JUnit files: valid UTF-8 XML whatever they were.
+TEST(KitVerdict, XmlTextIsUtf8) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"d\xC3\xA9j\xC3\xA0 <a> & \"b\"\r\n", "d\xC3\xA9j\xC3\xA0 &lt;a&gt; &amp; &quot;b&quot;&#10;"},
+      {"\xE9t\xE9 (1252)", "\xEF\xBF\xBDt\xEF\xBF\xBD (1252)"},
+      {"cut \xE2\x82", "cut \xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"\xEF\xBF\xBE\x01\x1F\t", "\xEF\xBF\xBD\t"},
+      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"}};
+  for (const auto& [text, want] : rows) EXPECT_EQ(XmlText(text), want) << text;
 }
 
 // The code pages the table covers are those the code-page cases have rows for, and each one's locale is

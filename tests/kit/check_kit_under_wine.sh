@@ -19,9 +19,6 @@ cd "$source"
 # there are two registry views; winemenubuilder off, or it writes under $HOME.
 . scripts/wine-target.sh "$work/prefix" "checking the kit made from"
 export WINEARCH=win64 WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
-kit/make-kit.sh "$preset" >"$work/make-kit.log" 2>&1 || { cat "$work/make-kit.log"; exit 1; }
-kit=$source/$(sed -n 's/^kit: *//p' "$work/make-kit.log")
-echo "the kit made from the $preset build: $kit"
 . scripts/wine-prefix.sh
 # The i686 kit's programs are 32-bit: its prefix needs Wine's 32-bit DLLs.
 bits=""
@@ -29,10 +26,6 @@ bits=""
 new_wine_prefix "$WINEPREFIX" "$source/build/wine-templates" /usr/lib/wine/wine64 $bits
 # Gone when the test ends: only the template stays.
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; /usr/lib/wine/wineserver -w; rm -rf "$WINEPREFIX"' EXIT
-
-folder="$WINEPREFIX/drive_c/Kit"
-mkdir -p "$folder"
-python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$kit" "$folder"
 
 failed=0
 # run_kit.cmd and the verdict, with a stand-in for the runner (each row sets the report it writes, its
@@ -52,9 +45,12 @@ virtualization=$(sed -n '/^\*\*The unelevated run requires:\*\*$/,/^It proves/s/
 [ ${#required[@]} -gt 10 ] && [ -n "$virtualization" ] || { echo "FAILED: no list of required checks in kit/README.md"; exit 1; }
 high="token: integrity level High (S-1-16-12288), elevation type Full, virtualization allowed no, enabled no"
 medium="token: integrity level Medium (S-1-16-8192), elevation type Limited, virtualization allowed yes, enabled yes"
-elevated_header=("runner built for: i686" "machine: x64, this runner under WOW64" "ANSI code page 1252, OEM code page 437"
+# The verdict proves only its own build's reports: the stand-in's are of the build the verdict is ($arch).
+machine="x64, this runner under WOW64"
+[ "$arch" = i686 ] || machine="x64, this runner native"
+elevated_header=("runner built for: $arch" "machine: $machine" "ANSI code page 1252, OEM code page 437"
   "$high" "elevated: yes; registry virtualization: disabled" "mode: elevated")
-unelevated_header=("runner built for: i686" "machine: x64, this runner under WOW64" "ANSI code page 1252, OEM code page 437"
+unelevated_header=("runner built for: $arch" "machine: $machine" "ANSI code page 1252, OEM code page 437"
   "$medium" "elevated: no; registry virtualization: enabled" "mode: unelevated")
 report() {  # NAME LINE...: what the stand-in writes after its title and run id, CRLF as the runner writes
   local name=$1
@@ -62,8 +58,11 @@ report() {  # NAME LINE...: what the stand-in writes after its title and run id,
   printf '%s\r\n' "$@" >"$stand_in/$name"
 }
 elevated_ok=("${required[@]/#/ok: }")
-n=${#required[@]}
 wow64="a 32-bit process's HKLM\\Software is WOW6432Node"
+# The x86_64 build is no 32-bit process: the WOW6432Node fact is not applicable to it, by its header.
+[ "$arch" = i686 ] || elevated_ok=("${elevated_ok[@]/#"ok: $wow64"/"not applicable: $wow64: this runner is built for x86_64"}")
+n=$(printf '%s\n' "${elevated_ok[@]}" | grep -c '^ok: ')  # the ok lines a clean report's closing line counts
+na=$((${#required[@]} - n))  # and the checks it rules out
 report clean.txt "${elevated_header[@]}" "${elevated_ok[@]}" "skipped: another check: not here" "$n passed, 0 failed"
 report failed.txt "${elevated_header[@]}" "${elevated_ok[@]}" "FAILED: another check: 2, expected 1" "$n passed, 1 failed"
 report not-elevated.txt "${elevated_header[@]/elevated: yes;/elevated: no;}" "${elevated_ok[@]}" "$n passed, 0 failed"
@@ -77,17 +76,36 @@ report empty.txt "${elevated_header[@]}" "0 passed, 0 failed"
 code_page_na=("${elevated_ok[@]/#"ok: test program: code page"/"not applicable: test program: code page: 1253"}")
 report code-page-na.txt "${elevated_header[@]}" "${code_page_na[@]}" "$((n - 1)) passed, 0 failed"
 twin_ok=("${elevated_ok[@]/#"ok: $wow64"/"not applicable: $wow64: this runner is built for x86_64"}")
-report twin.txt "${elevated_header[@]/runner built for: i686/runner built for: x86_64}" "${twin_ok[@]}" "$((n - 1)) passed, 0 failed"
+twin_header=("${elevated_header[@]/#runner built for: */runner built for: x86_64}")
+report twin.txt "${twin_header[@]/#machine: */machine: x64, this runner native}" "${twin_ok[@]}" \
+  "$(printf '%s\n' "${twin_ok[@]}" | grep -c '^ok: ') passed, 0 failed"
+report arm64.txt "${elevated_header[@]/#runner built for: */runner built for: arm64}" "${twin_ok[@]}" \
+  "$(printf '%s\n' "${twin_ok[@]}" | grep -c '^ok: ') passed, 0 failed"
+if [ "$arch" = i686 ]; then
+  twin_verdict="2|verdict of the elevated run: not proven: the report's runner was built for x86_64, this verdict for i686: it judges only its own build's reports"
+else
+  twin_verdict="0|verdict of the elevated run: proven: $n required checks proven, 1 not applicable"
+fi
+report contradicted.txt "${elevated_header[@]}" "${elevated_ok[@]}" "skipped: ${required[0]}: not here" "$n passed, 0 failed"
+report ok-twice.txt "${elevated_header[@]}" "${elevated_ok[@]}" "${elevated_ok[0]}" "$((n + 1)) passed, 0 failed"
+# What a failing program printed in another code page, as a report of an older runner could hold it.
+report failed-1252.txt "${elevated_header[@]}" "${elevated_ok[@]}" $'FAILED: another check: expected \xE9t\xE9' "$n passed, 1 failed"
+# A header line that std::regex's recursion could not read (20 KB overflowed the verdict's 1 MB stack).
+report long-line.txt "${elevated_header[@]/%OEM code page 437/OEM code page 437$(printf '%20000s' x)}" "${elevated_ok[@]}" \
+  "$n passed, 0 failed"
 report unelevated.txt "${unelevated_header[@]}" "ok: $virtualization" "1 passed, 0 failed"
 report medium-not-allowed.txt "${unelevated_header[@]/allowed yes/allowed no}" "ok: $virtualization" "1 passed, 0 failed"
 report high-unelevated.txt "${unelevated_header[@]/"$medium"/"$high"}" "ok: $virtualization" "1 passed, 0 failed"
+elevated_skipped=()
+for check in "${required[@]}"; do elevated_skipped+=("skipped: $check: the elevated run's"); done
 report no-user-token.txt "${unelevated_header[@]/"$medium"/"$high"}" "user token: none: no desktop shell runs in this session" \
-  "not applicable: $virtualization: this run's token is not one that Windows virtualizes" "0 passed, 0 failed"
+  "${elevated_skipped[@]}" "not applicable: $virtualization: this run's token is not one that Windows virtualizes" \
+  "0 passed, 0 failed"
 rows=""
 for i in "${!required[@]}"; do  # each required check in turn skipped, as a run that could not prove it says
   skipped=("${elevated_ok[@]}")
   skipped[i]="skipped: ${required[i]}: not here"
-  report "skipped-$i.txt" "${elevated_header[@]}" "${skipped[@]}" "$((n - 1)) passed, 0 failed"
+  report "skipped-$i.txt" "${elevated_header[@]}" "${skipped[@]}" "$(printf '%s\n' "${skipped[@]}" | grep -c '^ok: ') passed, 0 failed"
   rows+="${required[i]} skipped|skipped-$i.txt|0||||2|verdict of the elevated run: not proven: no line proves ${required[i]}"$'\n'
 done
 for status in 0 1 2 3 4 5 6 7 8 9; do  # the runner's status reaches the verdict, whichever it is
@@ -96,8 +114,12 @@ done
 win_folder="C:\\$stand_in_name"
 # A folder's name reaches cmd through the environment: Wine quotes a command line's arguments for C
 # programs, not as cmd /c reads them. Without "call": Wine's cmd returns 1 from a called batch file's
-# exit status 2. What cmd prints is in the ANSI code page.
-printf '@"%%KIT%%\\run_kit.cmd" %%FOLDERS%% %%*\r\n' >"$WINEPREFIX/drive_c/call_run_kit.cmd"
+# exit status 2. With CONSOLE_CP set, the row runs in a terminal, so that cmd has a console as it always
+# has on Windows, sets that code page (chcp) and sends run_kit.cmd's output to a file (console.out), as
+# GitHub's runner reads a step's output from a pipe after chcp 65001.
+printf '%s\r\n' '@if not defined CONSOLE_CP goto plain' '@chcp %CONSOLE_CP% >nul' \
+  '@"%KIT%\run_kit.cmd" %FOLDERS% %* >"%KIT%\console.out" 2>&1' ':plain' \
+  '@"%KIT%\run_kit.cmd" %FOLDERS% %*' >"$WINEPREFIX/drive_c/call_run_kit.cmd"
 # Two drive letters for the rows that give a drive root: K: is the stand-in's folder, R: an empty one.
 mkdir -p "$WINEPREFIX/drive_c/reports-root"
 ln -sfn "../drive_c/$stand_in_name" "$WINEPREFIX/dosdevices/k:"
@@ -114,31 +136,63 @@ verdict="verdict of the elevated run"
 # name | report (a file in the stand-in's folder, or none) | runner's exit status | run_kit.cmd's third
 # argument | GITHUB_ACTIONS | more environment (NAME=VALUE ...; REPORTS_HELD=yes: the reports folder
 # already holds a report; REPORTS_FILE=yes: the reports folder's name is a file's; FOLDERS_AS: see
-# folders_as) | run_kit.cmd's exit
+# folders_as; STAND_IN_SILENT_VERDICT=yes: a verdict that exits 0 having judged nothing) | run_kit.cmd's exit
 # status | a line its output must hold, or begin with where it ends in "*" (a verdict line that is not
-# proven is also in the job summary)
+# proven is also in the job summary). Every row also: the verdict's JUnit file, where it wrote one, is
+# XML that parses; on GitHub Actions, the step's annotations leave room within GitHub's ten for the
+# workflow's own, none for a proven run, else the verdict's first (::error failed, ::warning not proven).
 while IFS='|' read -r name report status mode actions environment want_status want_line; do
   [ -n "$name" ] || continue
-  rm -rf "$stand_in/reports" "$stand_in/summary.md" "$stand_in"/LauncherChecks-{report,running,STANDIN}* "$WINEPREFIX/drive_c/reports-root"/*
+  rm -rf "$stand_in/reports" "$stand_in/summary.md" "$stand_in/console.out" "$stand_in"/LauncherChecks-{report,running,STANDIN}* "$WINEPREFIX/drive_c/reports-root"/*
   [[ " $environment " != *" REPORTS_HELD=yes "* ]] || { mkdir "$stand_in/reports"; : >"$stand_in/reports/LauncherChecks-old.txt"; }
   [[ " $environment " != *" REPORTS_FILE=yes "* ]] || : >"$stand_in/reports"
+  cp "build/$preset/bin/LauncherChecksVerdict.exe" "$stand_in/"
+  [[ " $environment " != *" STAND_IN_SILENT_VERDICT=yes "* ]] || cp "build/$preset/bin/stand_in_runner.exe" "$stand_in/LauncherChecksVerdict.exe"
   set +e
+  command=("$loader" cmd /c 'C:\call_run_kit.cmd' $mode)
+  console_cp=$(sed -n 's/.*CONSOLE_CP=\([0-9]*\).*/\1/p' <<<"$environment")
+  [ -z "$console_cp" ] || command=(script -qec "${command[*]@Q}" /dev/null)
   env STAND_IN_REPORT=${report:+"$win_folder\\$report"} STAND_IN_STATUS=$status GITHUB_ACTIONS=$actions \
     GITHUB_STEP_SUMMARY="$win_folder\\summary.md" KIT="$win_folder" FOLDERS="$(folders_as "$environment")" $environment \
-    "$loader" cmd /c 'C:\call_run_kit.cmd' $mode </dev/null >"$work/run_kit.out" 2>&1
+    "${command[@]}" </dev/null >"$work/run_kit.out" 2>&1
   got=$?
   set -e
-  out=$(iconv -f CP1252 -t UTF-8 "$work/run_kit.out" | tr -d '\r')
+  # Bytes as Windows writes them to a file or pipe: in the console's output code page. Where Wine
+  # differs: started without a terminal it gives cmd no console (chcp fails, GetConsoleOutputCP is 0), so
+  # those rows' output is in the ANSI code page, 1252, where Windows would write its OEM code page.
+  if [ -n "$console_cp" ]; then
+    out=$({ iconv -f "$([ "$console_cp" = 65001 ] && echo UTF-8 || echo "CP$console_cp")" -t UTF-8 "$stand_in/console.out" ||
+      echo "(console.out is not in code page $console_cp)"; } 2>&1 | tr -d '\r')
+  else
+    out=$(iconv -f CP1252 -t UTF-8 "$work/run_kit.out" | tr -d '\r')
+  fi
+  problems=()
+  junit_file="$stand_in/reports/LauncherChecks-verdict-${mode:-elevated}-junit.xml"
+  if [ -f "$junit_file" ] && ! /usr/bin/python3 -c 'import sys, xml.etree.ElementTree as t; t.parse(sys.argv[1])' "$junit_file" 2>/dev/null; then
+    problems+=("the verdict's JUnit file is not XML that parses: $(head -c 600 "$junit_file" | cat -v)")
+  fi
+  if [ "$actions" = true ]; then
+    annotations=$(grep -E '^::(error|warning|notice)' <<<"$out" || true)
+    count=$(grep -c . <<<"$annotations" || true)
+    first=$(head -n 1 <<<"$annotations")
+    own=$([ "$want_status" = 1 ] && echo error || echo warning)
+    if [ "$count" -gt 9 ]; then problems+=("$count annotations: with the workflow's own, more than GitHub's ten")
+    elif [ "$want_status" = 0 ] && [ "$count" != 0 ]; then problems+=("a proven run annotates: $first")
+    elif [ "$want_status" != 0 ] && [[ $first != "::$own title=LauncherChecks ${mode:-elevated}::verdict of the "* ]]; then
+      problems+=("the first annotation is not the verdict's ::$own: $first")
+    fi
+  fi
   summary=$({ tr -d '\r' <"$stand_in/summary.md"; } 2>/dev/null || true)
   holds() {  # TEXT: whether it holds want_line as a whole line, or a line that begins with it before "*"
     if [[ $want_line == *'*' ]]; then P=${want_line%\*} awk 'index($0, ENVIRON["P"]) == 1 { found = 1 } END { exit !found }' <<<"$1"
     else grep -qxF -- "$want_line" <<<"$1"; fi
   }
-  if [ "$got" = "$want_status" ] && holds "$out" && { [ "$want_status" = 0 ] || [[ $want_line != verdict* ]] || holds "$summary"; }; then
+  if [ "$got" = "$want_status" ] && holds "$out" && { [ "$want_status" = 0 ] || [[ $want_line != verdict* ]] || holds "$summary"; } &&
+    [ ${#problems[@]} = 0 ]; then
     echo "ok: run_kit.cmd: $name"
   else
     printf '%s\n' "FAILED: run_kit.cmd: $name: exit status $got (want $want_status), output and summary must hold the line: $want_line" \
-      "$out" "-- summary:" "$summary"
+      "${problems[@]}" "$out" "-- summary:" "$summary"
     failed=1
   fi
 done <<EOF_RUN_KIT
@@ -154,7 +208,16 @@ a not proven line for another check, the closing line counting none failed|not-p
 a required line missing|missing.txt|0||||2|$verdict: not proven: no line proves ${required[0]}
 an empty list of checks|empty.txt|0||||2|$verdict: not proven: no line proves ${required[0]}*
 not applicable, where the header states no such fact|code-page-na.txt|0||||2|$verdict: not proven: not applicable: test program: code page: 1253: the header states no fact that rules it out
-the x86_64 twin: the WOW6432Node fact not applicable by its build|twin.txt|0||||0|$verdict: proven: $((n - 1)) required checks proven, 1 not applicable
+the x86_64 twin's report: the WOW6432Node fact not applicable by its build|twin.txt|0||||$twin_verdict
+an arm64 runner's report|arm64.txt|0||||2|$verdict: not proven: the report's runner was built for arm64, this verdict for $arch*
+ok and skipped for the same check|contradicted.txt|0||||1|$verdict: FAILED: the report contradicts itself: ok, skipped for ${required[0]}*
+an ok line twice, the closing line counting both|ok-twice.txt|0||||1|$verdict: FAILED: a line said twice: ${elevated_ok[0]}*
+a report that starts with a byte-order mark|clean.txt|0|||STAND_IN_BOM=yes|2|$verdict: not proven: no report: the report starts with a byte-order mark*
+a FAILED line in code page 1252: the verdict's JUnit file still UTF-8|failed-1252.txt|0||||1|$verdict: FAILED: FAILED: another check: expected *
+a 20 KB header line|long-line.txt|0||||0|$verdict: proven: $n required checks proven, $na not applicable
+a verdict that exits 0 without its verdict, as Wine's cmd saw the one that overflowed its stack|clean.txt|0|||STAND_IN_SILENT_VERDICT=yes|2|run_kit: LauncherChecksVerdict.exe ended without writing its verdict: not proven
+redirected after chcp 65001, as on GitHub's runner: the folder's name in UTF-8|clean.txt|0|||CONSOLE_CP=65001|0|report: "$win_folder\\reports\\LauncherChecks-STANDIN-20000101-000000.txt"
+redirected from a console of code page 437 (the OEM one): the folder's name in 437|clean.txt|0|||CONSOLE_CP=437|0|report: "$win_folder\\reports\\LauncherChecks-STANDIN-20000101-000000.txt"
 a stale report: an earlier run's id|clean.txt|0|||STAND_IN_RUN_ID=111-222-333|2|$verdict: not proven: no report: LauncherChecks.exe wrote no report for this run; its exit status was 0
 an unreadable report|clean.txt|0|||STAND_IN_HOLD=yes|2|$verdict: not proven: no report: LauncherChecks-STANDIN-20000101-000000.txt could not be read*
 a reports folder that already holds a report|clean.txt|0|||REPORTS_HELD=yes|2|$verdict: not proven: no report: the reports folder already holds LauncherChecks-old.txt: give each run a folder of its own
@@ -164,15 +227,27 @@ an unknown third argument|clean.txt|0|elevatd|||2|usage: run_kit.cmd KIT_FOLDER 
 folders with spaces and & typed with a trailing backslash, which must not become a quote|clean.txt|0|||FOLDERS_AS=trailing|0|report: "$win_folder\\reports\\LauncherChecks-STANDIN-20000101-000000.txt"
 the kit's folder a drive root, typed bare as K:\|clean.txt|0|||FOLDERS_AS=root|0|report: "K:\\reports\\LauncherChecks-STANDIN-20000101-000000.txt"
 the reports folder a drive root, R:\|clean.txt|0|||FOLDERS_AS=reports-root|0|report: "R:\\.\\LauncherChecks-STANDIN-20000101-000000.txt"
-on GitHub Actions, a skipped check is a warning on the run's page|clean.txt|0||true||0|::warning title=LauncherChecks elevated::skipped: another check: not here
+on GitHub Actions, a proven run with a skipped check annotates nothing|clean.txt|0||true||0|$verdict: proven: $n required checks proven, $na not applicable
+on GitHub Actions, a FAILED line: the verdict's error first|failed.txt|0||true||1|::error title=LauncherChecks elevated::$verdict: FAILED: FAILED: another check: 2, expected 1*
 without elevation, a clean report from a user's token|unelevated.txt|0|unelevated|||0|verdict of the unelevated run: proven: 1 required checks proven, 0 not applicable
 without elevation, a Medium token without virtualization allowed|medium-not-allowed.txt|0|unelevated|||2|verdict of the unelevated run: not proven: ok: $virtualization: proves nothing where the header's token*
 without elevation, a High-integrity token|high-unelevated.txt|0|unelevated|||2|verdict of the unelevated run: not proven: ok: $virtualization: proves nothing where the header's token: integrity level High*
-without elevation, no user's token: a warning with the reason on GitHub Actions|no-user-token.txt|0|unelevated|true||2|::warning title=LauncherChecks unelevated::verdict of the unelevated run: not proven: nothing proven*
+without elevation, no user's token, each elevated check skipped: on GitHub Actions the verdict's warning first, the rest summed|no-user-token.txt|0|unelevated|true||2|::warning title=LauncherChecks unelevated::verdict of the unelevated run: not proven: nothing proven*
 $rows
 EOF_RUN_KIT
 rm -rf "$stand_in" "$WINEPREFIX/drive_c/call_run_kit.cmd" "$WINEPREFIX/drive_c/reports-root" "$WINEPREFIX/dosdevices/k:" \
   "$WINEPREFIX/dosdevices/r:"
+
+if [ -n "${KIT_ROWS_ONLY:-}" ]; then
+  echo "note: KIT_ROWS_ONLY is set: only run_kit.cmd and the verdict with the stand-in ran; the kit itself did not"
+  exit $failed
+fi
+kit/make-kit.sh "$preset" >"$work/make-kit.log" 2>&1 || { cat "$work/make-kit.log"; exit 1; }
+kit=$source/$(sed -n 's/^kit: *//p' "$work/make-kit.log")
+echo "the kit made from the $preset build: $kit"
+folder="$WINEPREFIX/drive_c/Kit"
+mkdir -p "$folder"
+python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$kit" "$folder"
 
 key='HKLM\Software\Vantorq Technologies\SnDriverInstaller'
 # The real runs are made as a vendor makes them, as administrator: Wine 10, like Windows with UAC on,

@@ -5,7 +5,10 @@
  * it is unset); as the runner does, under another name first, renamed when complete; with
  * STAND_IN_PARTIAL set it ends before the rename, as a runner that was killed. With STAND_IN_HOLD set, a
  * copy of it keeps the report open, shared with no one, for 20 seconds after it ends: an unreadable
- * report. Exits with STAND_IN_STATUS (default 0). */
+ * report. With STAND_IN_BOM set, the report starts with UTF-8's byte-order mark, as an editor may save
+ * it. Exits with STAND_IN_STATUS (default 0). Started as the verdict is (five arguments) with
+ * STAND_IN_SILENT_VERDICT set, it exits 0 at once, having judged nothing: what Wine's cmd saw of the
+ * verdict that overflowed its stack on a 20 KB line. */
 #include <windows.h>
 
 #include <stdio.h>
@@ -28,6 +31,7 @@ int main(int argc, char** argv) {
   lstrcatW(partial, L"LauncherChecks-report.partial");
   lstrcpyW(report, folder);
   lstrcatW(report, L"LauncherChecks-STANDIN-20000101-000000.txt");
+  if (argc == 6 && GetEnvironmentVariableW(L"STAND_IN_SILENT_VERDICT", NULL, 0)) return 0;
   if (argc == 2 && strcmp(argv[1], "hold") == 0) {  /* the copy that keeps the report unreadable */
     HANDLE held = CreateFileW(report, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
     Sleep(20000);
@@ -45,7 +49,8 @@ int main(int argc, char** argv) {
   if (in == INVALID_HANDLE_VALUE || !ReadFile(in, body, sizeof body, &got, NULL)) return 99;
   CloseHandle(in);
   char header[160];
-  int size = snprintf(header, sizeof header, "LauncherChecks, for Launcher commit stand-in\r\nrun id: %s\r\n", runId);
+  int size = snprintf(header, sizeof header, "%sLauncherChecks, for Launcher commit stand-in\r\nrun id: %s\r\n",
+                      GetEnvironmentVariableW(L"STAND_IN_BOM", NULL, 0) ? "\xEF\xBB\xBF" : "", runId);
   HANDLE out = CreateFileW(partial, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
   if (out == INVALID_HANDLE_VALUE || !WriteFile(out, header, (DWORD)size, &written, NULL) || !WriteFile(out, body, got, &written, NULL))
     return 99;

@@ -20,6 +20,7 @@ source, validator, work = Path(sys.argv[1]), sys.argv[2], Path(sys.argv[3])
 work.mkdir(parents=True, exist_ok=True)
 workflow = (source / ".github/workflows/ci.yml").read_text()
 readme = (source / "README.md").read_text()
+kit_readme = (source / "kit/README.md").read_text()
 
 
 def readme_commands():
@@ -44,7 +45,24 @@ def linux_job_runs(text):
     return [m.group(1).strip() for m in re.finditer(r"^\s+(?:- )?run: (.*)$", job_text(text, "linux"), re.M)]
 
 
-def problems(text):
+def stated_timeouts(text, kit_text):
+    """Where the kit README's timeouts (the elevated step's and its program runs, the unelevated step's,
+    the job's) are not the workflow's."""
+    stated = re.search(r"\((\d+) minutes for the elevated run's (\w+) program runs of at most ten minutes each, (\d+) for the "
+                       r"run without elevation, .*?\), and the job's, (\d+),", " ".join(kit_text.split()))
+    windows = job_text(text, "windows")
+    steps = re.split(r"\n      - ", windows)
+    bound = lambda pattern: next((int(m.group(1)) for step in steps if re.search(pattern, step, re.M)
+                                  for m in [re.search(r"^\s*timeout-minutes: (\d+)$", step, re.M)] if m), None)
+    job = re.search(r"^    timeout-minutes: (\d+)$", windows, re.M)
+    runs = re.search(r"ten minutes for each of\s+its (\w+) program runs", re.sub(r"\n\s*#", " ", windows))
+    want = (bound(r"run_kit\.cmd.*\" \"[^\"]*\"$"), runs and runs.group(1), bound(r"run_kit\.cmd.* unelevated"),
+            job and int(job.group(1)))
+    got = stated and (int(stated.group(1)), stated.group(2), int(stated.group(3)), int(stated.group(4)))
+    return [] if got == want else [f"kit/README.md states the timeouts {got}, the workflow's are {want}"]
+
+
+def problems(text, kit_text=kit_readme):
     path = work / "ci.yml"
     path.write_text(text)
     found = []
@@ -102,7 +120,7 @@ def problems(text):
                  "name: check-kit", "reports-${{ matrix.image }}"):
         if name not in steps:
             found.append(f"the workflow does not name {name}")
-    return found
+    return found + stated_timeouts(text, kit_text)
 
 
 committed = workflow
@@ -130,10 +148,14 @@ rows = [
     ("no run without elevation", re.sub(r"      - name: Run the kit without elevation.*?(?=      - if: always\(\))", "", committed, flags=re.S), True),
     ("no concurrency group", committed.replace("  cancel-in-progress: true\n", ""), True),
     ("reports without overwrite", committed.replace("          overwrite: true\n", ""), True),
+    ("a job timeout the kit README does not state", committed.replace("timeout-minutes: 195", "timeout-minutes: 200"), True),
+    ("a kit README with the stale timeouts (85, eight, 170)", committed, True,
+     re.sub(r"\(\d+ minutes for the elevated run's \w+ program", "(85 minutes for the elevated run's eight program",
+            kit_readme.replace("the job's, 195,", "the job's, 170,"))),
 ]
 failed = 0
-for name, text, broken in rows:
-    found = problems(text)
+for name, text, broken, *kit_text in rows:
+    found = problems(text, *kit_text)
     if bool(found) == broken:
         print(f"ok: {name}" + (f": {found[0]}" if found else ""))
     else:
