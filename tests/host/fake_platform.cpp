@@ -520,7 +520,8 @@ bool IsValidSid(const std::uint8_t* sid) { return sid[0] == 1 && sid[1] <= 15; }
 
 Dword LookupAccountSidW(const std::uint8_t* sid, char16_t* buffer, Dword capacity) {
   static const std::map<std::string, std::string> names = {{"S-1-5-11", "NT AUTHORITY\\Authenticated Users"},
-      {"S-1-5-32-545", "BUILTIN\\Users"}, {"S-1-1-0", "Everyone"}, {"S-1-5-21-1-2-3-1001", "VANTORQ-PC\\installer"}};
+      {"S-1-5-32-545", "BUILTIN\\Users"}, {"S-1-1-0", "Everyone"}, {"S-1-5-21-1-2-3-1001", "VANTORQ-PC\\installer"},
+      {"S-1-5-21-1-2-3-500", "VANTORQ-PC\\Administrator"}};
   const auto found = names.find(SidString(sid));
   if (found == names.end() || found->second.size() >= capacity) return 0;
   std::copy(found->second.begin(), found->second.end(), buffer);

@@ -1,4 +1,4 @@
-// A file held as Launcher-same-publisher.exe holds its installer (platform::OpenFileDenyingWriteAndDelete),
+// A file held as Launcher-same-publisher.exe holds its installer (OpenFileDenyingWriteAndDelete),
 // and what others can still do to it and to its folder. The launcher checks that the path leads to the
 // held file; these rows show that it keeps leading there while the file is held.
 //
@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "launcher/held_file_path.h"
 #include "platform/unique_file_handle.h"
 
 namespace {
@@ -42,7 +43,7 @@ class HeldFile : public ::testing::Test {
     const HANDLE file = CreateFileW(Held.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
     CloseHandle(file);
-    held_ = platform::UniqueFileHandle(platform::OpenFileDenyingWriteAndDelete(reinterpret_cast<const char16_t*>(Held.c_str())));
+    held_ = platform::UniqueFileHandle(OpenFileDenyingWriteAndDelete(UnicodeString(Held.begin(), Held.end())));
     ASSERT_TRUE(held_.IsValid()) << "not held: " << GetLastError();
     heldAs_ = FinalPath(reinterpret_cast<HANDLE>(held_.Get()));
   }
