@@ -64,7 +64,7 @@ platform::FileHandle OpenFileDenyingWriteAndDelete(const UnicodeString& path) {
   // to a named pipe: SECURITY_IDENTIFICATION keeps such a server from acting as this (maybe elevated)
   // process; it may only learn who opened it.
   return platform::CreateFileW(path.c_str(), platform::GenericRead, platform::FileShareRead,
-                               platform::FileAttributeNormal | platform::SecuritySqosPresent | platform::SecurityIdentification);
+                               platform::FileAttributeNormal | platform::SecuritySqosPresent | platform::SecurityIdentificationFlag);
 }
 
 UnicodeString HeldFilePathRefusal(const UnicodeString& path, platform::FileHandle held) {

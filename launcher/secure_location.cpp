@@ -14,7 +14,7 @@ namespace {
 // the installer is opened.
 constexpr platform::Dword FolderAccess = platform::ReadControl | platform::FileTraverse;
 constexpr platform::Dword ReadItselfFlags = platform::FileFlagBackupSemantics | platform::FileFlagOpenReparsePoint |
-                                            platform::SecuritySqosPresent | platform::SecurityIdentification;
+                                            platform::SecuritySqosPresent | platform::SecurityIdentificationFlag;
 
 UnicodeString ErrorText(platform::Dword error) {
   const std::string digits = std::to_string(error);

@@ -144,7 +144,8 @@ inline constexpr Dword FileAttributeNormal = 0x80;             // FILE_ATTRIBUTE
 inline constexpr Dword FileFlagBackupSemantics = 0x02000000;   // FILE_FLAG_BACKUP_SEMANTICS: folders too
 inline constexpr Dword FileFlagOpenReparsePoint = 0x00200000;  // FILE_FLAG_OPEN_REPARSE_POINT
 inline constexpr Dword SecuritySqosPresent = 0x00100000;       // SECURITY_SQOS_PRESENT
-inline constexpr Dword SecurityIdentification = 0x00010000;    // SECURITY_IDENTIFICATION
+inline constexpr Dword SecurityIdentificationFlag = 0x00010000;  // SECURITY_IDENTIFICATION (SecurityIdentification is
+                                                                // an enumerator of <windows.h>, which that macro names)
 
 // CreateFileW of an existing file or folder (OPEN_EXISTING, no security attributes, no template) with the
 // access, sharing and flags given. InvalidFileHandle on failure (GetLastError tells why). Never shows the

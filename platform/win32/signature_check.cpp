@@ -28,7 +28,7 @@ static_assert(GenericRead == GENERIC_READ && ReadControl == READ_CONTROL && File
               FileShareRead == FILE_SHARE_READ && FileShareWrite == FILE_SHARE_WRITE &&
               FileAttributeNormal == FILE_ATTRIBUTE_NORMAL && FileFlagBackupSemantics == FILE_FLAG_BACKUP_SEMANTICS &&
               FileFlagOpenReparsePoint == FILE_FLAG_OPEN_REPARSE_POINT && SecuritySqosPresent == SECURITY_SQOS_PRESENT &&
-              SecurityIdentification == SECURITY_IDENTIFICATION);
+              SecurityIdentificationFlag == SECURITY_IDENTIFICATION);
 static_assert(WtdRevocationCheckChainExcludeRoot == WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT &&
               WtdCacheOnlyUrlRetrieval == WTD_CACHE_ONLY_URL_RETRIEVAL && WtdDisableMd2Md4 == WTD_DISABLE_MD2_MD4);
 static_assert(TrustENoSignature == TRUST_E_NOSIGNATURE && CertERevocationFailure == CERT_E_REVOCATION_FAILURE &&

@@ -49,8 +49,8 @@ void ExpectEverythingClosed() {
   const auto& fake = FakeWindows();
   for (const auto& open : fake.opens) {
     SCOPED_TRACE(Printable(open.path));
-    EXPECT_EQ(open.flags & (platform::SecuritySqosPresent | platform::SecurityIdentification),
-              platform::SecuritySqosPresent | platform::SecurityIdentification);
+    EXPECT_EQ(open.flags & (platform::SecuritySqosPresent | platform::SecurityIdentificationFlag),
+              platform::SecuritySqosPresent | platform::SecurityIdentificationFlag);
     if (open.access & platform::GenericRead) {
       EXPECT_EQ(open.share, platform::FileShareRead);
     } else {
