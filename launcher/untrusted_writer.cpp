@@ -79,6 +79,12 @@ UnicodeString Who(const std::uint8_t* sid, const UnicodeString& text, const Unic
 
 const char16_t* const Consequence = u", so someone other than an administrator could have put the installer there";
 
+// For icacls on cmd's command line: quoted, but a drive root bare, since the rules by which programs read
+// their command line (CommandLineToArgvW's) turn "\"" into a literal quote.
+UnicodeString Quoted(const UnicodeString& object) {
+  return object.back() == u'\\' ? object : u"\"" + object + u"\"";
+}
+
 }  // namespace
 
 UnicodeString UntrustedWriterRefusal(const UnicodeString& object, PathRole role, const std::uint8_t* owner,
@@ -87,8 +93,8 @@ UnicodeString UntrustedWriterRefusal(const UnicodeString& object, PathRole role,
   const UnicodeString ownerText = SidText(owner);
   // An owner may always change the DACL (unless an OWNER RIGHTS entry says otherwise): refused either way.
   if (!IsTrusted(ownerText))
-    return object + u" is owned by " + Who(owner, ownerText, u"") + Consequence + u" (to mend: icacls \"" +
-           object + u"\" /setowner *S-1-5-32-544 /T)";
+    return object + u" is owned by " + Who(owner, ownerText, u"") + Consequence + u" (to mend: icacls " +
+           Quoted(object) + u" /setowner *S-1-5-32-544" + (role == PathRole::InstallFolder ? u" /T)" : u")");
   if (!dacl) return object + u" has no DACL, which lets everyone change it" + Consequence;
 
   const Right* rights = FileRights;
@@ -118,8 +124,8 @@ UnicodeString UntrustedWriterRefusal(const UnicodeString& object, PathRole role,
     const platform::Dword granted = MapGenericFileRights(LittleEndian32(ace + 4));
     for (std::size_t r = 0; r < rightCount; ++r)
       if (granted & rights[r].bits)
-        return object + u" can be changed by " + Who(sid, sidText, rights[r].name) + Consequence + u" (to mend: icacls \"" +
-               object + u"\" /inheritance:d, then icacls \"" + object + u"\" /remove:g *" + sidText + u")";
+        return object + u" can be changed by " + Who(sid, sidText, rights[r].name) + Consequence + u" (to mend: icacls " +
+               Quoted(object) + u" /inheritance:d, then icacls " + Quoted(object) + u" /remove:g *" + sidText + u")";
   }
   return {};
 }

@@ -224,15 +224,18 @@ TEST(SamePublisher, StartsOnlyTheLaunchersOwnPublishersInstaller) {
 // Only where no one but an administrator could have put the installer there or changed it: the owner and
 // DACL of the installer, of every other entry of its folder, of that folder, and of each folder above it
 // up to the drive root. Each row changes one of them (SDDL) from an administrators-only descriptor.
+// icacls's argument: quoted, a drive root bare ("C:\" would end in a literal quote).
+std::u16string Quoted(const std::u16string& object) { return object.back() == u'\\' ? object : u"\"" + object + u"\""; }
 std::u16string Changed(const std::u16string& object, const std::u16string& who, const std::u16string& sid,
                        const std::u16string& right) {
   return object + u" can be changed by " + (who.empty() ? sid + u" (" : who + u" (" + sid + u": ") + right +
-         u"), so someone other than an administrator could have put the installer there (to mend: icacls \"" + object +
-         u"\" /inheritance:d, then icacls \"" + object + u"\" /remove:g *" + sid + u")";
+         u"), so someone other than an administrator could have put the installer there (to mend: icacls " + Quoted(object) +
+         u" /inheritance:d, then icacls " + Quoted(object) + u" /remove:g *" + sid + u")";
 }
-std::u16string Owned(const std::u16string& object, const std::u16string& who) {
+// recursive: the install folder, whose entries take the same owner (/T); never a folder above it.
+std::u16string Owned(const std::u16string& object, const std::u16string& who, bool recursive = false) {
   return object + u" is owned by " + who + u", so someone other than an administrator could have put the installer "
-         u"there (to mend: icacls \"" + object + u"\" /setowner *S-1-5-32-544 /T)";
+         u"there (to mend: icacls " + Quoted(object) + u" /setowner *S-1-5-32-544" + (recursive ? u" /T)" : u")");
 }
 
 TEST(SamePublisher, StartsOnlyWhereNoOneButAnAdministratorCouldHavePutIt) {
@@ -308,6 +311,7 @@ TEST(SamePublisher, StartsOnlyWhereNoOneButAnAdministratorCouldHavePutIt) {
       {"drive root: DELETE: started (a root is never renamed)", {{Root, Admins + "(A;;SD;;;AU)"}}, u""},
       {"drive root: delete child", {{Root, Admins + "(A;;0x40;;;AU)"}}, Changed(Root, Au, u"S-1-5-11", u"delete child")},
       {"drive root: WRITE_DAC", {{Root, Admins + "(A;;WD;;;AU)"}}, Changed(Root, Au, u"S-1-5-11", u"WRITE_DAC")},
+      {"drive root owned by Users", {{Root, "O:BUD:(A;;FA;;;BA)"}}, Owned(Root, Users + u" (" + UsersSid + u")")},
       // Owners: only Administrators, SYSTEM and TrustedInstaller.
       {"file owned by the installing user", {{File, "O:S-1-5-21-1-2-3-1001D:(A;;FA;;;BA)"}},
        Owned(File, u"VANTORQ-PC\\installer (S-1-5-21-1-2-3-1001)")},
@@ -341,7 +345,7 @@ TEST(SamePublisher, StartsOnlyWhereNoOneButAnAdministratorCouldHavePutIt) {
       {"default: Program Files (x86), owned by the installing account",
        {{Root, rootSddl}, {x86, programFiles}, {vantorq, vendorFolder("S-1-5-21-1-2-3-500")},
         {vantorq + u"\\SentrelInstaller.exe", vendorFile("S-1-5-21-1-2-3-500")}},
-       Owned(vantorq, u"VANTORQ-PC\\Administrator (S-1-5-21-1-2-3-500)"), [](FakeWindowsState&) {}, vantorq},
+       Owned(vantorq, u"VANTORQ-PC\\Administrator (S-1-5-21-1-2-3-500)", true), [](FakeWindowsState&) {}, vantorq},
       // A folder made under a volume's root inherits the root's inherit-only "Authenticated Users: Modify".
       {"default: a folder under the drive root, installed elevated",
        {{Root, rootSddl},
