@@ -1,0 +1,10 @@
+// The report's header: the run's facts that the verdict judges the report's lines by (the commit, the
+// run id, the runner's build, the machine, the code pages, the token, UAC and the session, Wine).
+#pragma once
+
+namespace runner {
+
+// Writes the header's lines to the report.
+void Header();
+
+}  // namespace runner

@@ -1,0 +1,115 @@
+#include "kit/test_programs.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "kit/child_process.h"
+#include "kit/optional_function.h"
+#include "kit/runner_run.h"
+#include "kit/runner_text.h"
+#include "kit/token_facts.h"
+
+namespace runner {
+
+namespace {
+
+// The code-page cases cover these; Windows fixes the ANSI code page at boot, and the test program learns
+// which to expect from LC_ALL, as under Wine.
+const struct {
+  UINT codePage;
+  const wchar_t* locale;
+} CodePageLocales[] = {{1252, L"en_US.UTF-8"}, {1251, L"ru_RU.UTF-8"}, {932, L"ja_JP.UTF-8"}, {65001, L"hi_IN.UTF-8"}};
+
+}  // namespace
+
+void RunTestPrograms() {
+  const struct {
+    const char* name;
+    const wchar_t* program;
+    bool changesTheSetting;
+    const wchar_t* arguments;
+    // A program run for one test must say it passed: a filter that matches nothing passes too.
+    const char* mustSay = nullptr;
+    // What Wine cannot show, where the program cannot run there.
+    const char* wineCannot = nullptr;
+  } programs[] = {
+      {"registry", L"wine_registry_test.exe", true, L""},
+      {"file probe", L"wine_file_probe_test.exe", false, L""},
+      {"code page", L"wine_code_page_test.exe", false, L""},
+      // The kit carries no benchmark: its floor's test stays at home. The same-publisher rows rest on
+      // Wine accepting a root nobody trusts; on Windows the kit's own same-publisher checks stand in.
+      {"end to end", L"wine_end_to_end_test.exe", true, L"--gtest_filter=-*BenchmarkFloor*:*SamePublisher*"},
+      {"DLL search", L"dll-planting\\wine_dll_search_test.exe", false, L""},
+      {"runtime", L"wine_runtime_test.exe", false, L""},
+      // Launcher-same-publisher.exe against certificates made on this machine, one a trusted root for
+      // the run only.
+      {"same-publisher build, an untrusted chain: nothing started", L"wine_end_to_end_test.exe", true,
+       L"--gtest_filter=SamePublisherOnWindows.UntrustedChainStartsNothing", "[  PASSED  ] 1 test.",
+       "its WinVerifyTrust trusts any root, and it has no New-SelfSignedCertificate"},
+      {"same-publisher build, a trusted chain: started", L"wine_end_to_end_test.exe", true,
+       L"--gtest_filter=SamePublisherOnWindows.TrustedChainStarts", "[  PASSED  ] 1 test.",
+       "it has no New-SelfSignedCertificate to make the chain with"},
+      {"same-publisher build, a junction on the path: nothing started", L"wine_end_to_end_test.exe", true,
+       L"--gtest_filter=SamePublisherOnWindows.JunctionOnThePathStartsNothing", "[  PASSED  ] 1 test.",
+       "it makes no junction, and it has no New-SelfSignedCertificate to make the chain with"},
+      {"a held file's folder cannot be renamed or made a junction", L"wine_held_file_test.exe", false, L"",
+       "[  PASSED  ] 2 tests.", "it renames a folder that holds an open file, and makes no junction"},
+  };
+  bool saved = false;
+  for (const auto& p : programs) {
+    const std::string name = std::string("test program: ") + p.name;
+    if (!InTable(name)) {
+      Fail(name, "not in the table of required checks (kit/required_checks.cpp)");
+      continue;
+    }
+    if (p.wineCannot && OnWine()) {
+      Report->Result(Outcome::KnownWineDifference, name, std::string("Wine cannot show it: ") + p.wineCannot);
+      continue;
+    }
+    // The run without elevation leaves the setting alone, also where its token could write it (no
+    // desktop user's token to run with): the elevated run checks these, and once is enough.
+    if (p.changesTheSetting && !ElevatedMode) {
+      Skip(name, "writes HKLM: the elevated run checks it");
+      continue;
+    }
+    if (p.changesTheSetting && !CanWriteMachineRegistry()) {
+      NotProven(name, "not elevated: it writes HKLM; run the kit as administrator");
+      continue;
+    }
+    if (p.changesTheSetting && !saved && !(saved = Backup.Save())) {
+      Fail(name, "the setting could not be saved first, so it is not touched");
+      continue;
+    }
+    // A vendor's setting, in either view, must not decide a program's rows: each starts from none.
+    if (p.changesTheSetting && !Backup.Remove()) {
+      Fail(name, "the setting could not be removed before the program ran");
+      continue;
+    }
+    std::wstring locale;
+    if (std::wstring(p.program) == L"wine_code_page_test.exe") {
+      for (const auto& known : CodePageLocales) {
+        if (known.codePage == GetACP()) locale = known.locale;
+        else Skip("code page " + std::to_string(known.codePage), "Windows fixes the ANSI code page at boot; this machine's is " + std::to_string(GetACP()));
+      }
+      if (locale.empty()) {
+        RuledOut(name, "the code-page cases cover 1252, 1251, 932 and 65001; this machine's ANSI code page is " + std::to_string(GetACP()));
+        continue;
+      }
+    }
+    // Wine prefers its built-in DLLs; Windows loads a non-KnownDLL from the program's folder first.
+    const bool planted = std::wstring(p.program).find(L"dll-planting") != std::wstring::npos;
+    const ScopedEnvironment codePage(L"LC_ALL", locale, !locale.empty());
+    const ScopedEnvironment overrides(L"WINEDLLOVERRIDES", Environment(L"WINEDLLOVERRIDES") + L";dwmapi=n,b", planted && OnWine());
+    const Run run = RunProgram(Folder + L"\\" + p.program, p.arguments, 600000);
+    if (run.started && !run.timedOut && run.exitCode == 0 && p.mustSay && run.output.find(p.mustSay) == std::string::npos)
+      Fail(name, std::string("exit status 0, but it did not say ") + p.mustSay + FailureLines(run.output));
+    else if (run.started && !run.timedOut && run.exitCode == 0) Ok(name);
+    else if (!run.started) Fail(name, "not started: " + run.output);
+    else if (run.timedOut) Fail(name, "timed out after 600 s" + FailureLines(run.output));
+    else Fail(name, "exit status " + std::to_string(run.exitCode) + FailureLines(run.output));
+  }
+  if (saved && !Backup.Restore()) Fail("the setting restored", "could not write it back; it stays in " + Utf8(Backup.Path()));
+}
+
+}  // namespace runner
