@@ -61,7 +61,7 @@ void RunTestPrograms() {
        L"--gtest_filter=SamePublisherOnWindows.JunctionOnThePathStartsNothing", "[  PASSED  ] 1 test.",
        "it makes no junction, and it has no New-SelfSignedCertificate to make the chain with"},
       {"a held file's folder cannot be renamed or made a junction", L"wine_held_file_test.exe", false, L"",
-       "[  PASSED  ] 2 tests.", "it renames a folder that holds an open file, and makes no junction"},
+       "[  PASSED  ] 3 tests.", "it renames a folder that holds an open file, and makes no junction"},
   };
   bool saved = false;
   for (const auto& p : programs) {

@@ -29,7 +29,8 @@ UnicodeString Check(const UnicodeString& object, platform::FileHandle open, Path
 }
 
 // Each entry of folder but the installer itself (named installerName): a DLL beside the installer with a
-// loose DACL is as good as a planted one. Read and closed: a new entry would need add file on the folder.
+// loose DACL is as good as a planted one. Read and closed: a new entry would need add file or add
+// subfolder on the folder.
 UnicodeString CheckOtherEntries(const UnicodeString& folder, const UnicodeString& installerName) {
   char16_t name[260];
   const platform::UniqueFindHandle search(platform::FindFirstFileNameW((folder + u"\\*").c_str(), name));
@@ -56,6 +57,10 @@ UnicodeString CheckOtherEntries(const UnicodeString& folder, const UnicodeString
 
 }  // namespace
 
+platform::FileHandle OpenFolderDenyingDelete(const UnicodeString& path) {
+  return platform::CreateFileW(path.c_str(), FolderAccess, platform::FileShareRead | platform::FileShareWrite, ReadItselfFlags);
+}
+
 UnicodeString SecureLocationRefusal(const UnicodeString& path, platform::FileHandle held,
                                     std::vector<platform::UniqueFileHandle>* folders) {
   platform::Dword volumeFlags = 0;
@@ -70,8 +75,7 @@ UnicodeString SecureLocationRefusal(const UnicodeString& path, platform::FileHan
     const bool installFolder = end + 1 >= nameStart;
     const UnicodeString folder = path.substr(0, end);
     const PathRole role = installFolder ? PathRole::InstallFolder : end == 3 ? PathRole::DriveRoot : PathRole::FolderAbove;
-    folders->emplace_back(platform::CreateFileW(folder.c_str(), FolderAccess, platform::FileShareRead | platform::FileShareWrite,
-                                                ReadItselfFlags));
+    folders->emplace_back(OpenFolderDenyingDelete(folder));
     if (!folders->back().IsValid())
       return u"who may change " + folder + u" cannot be read (" + ErrorText(platform::GetLastError()) + u")";
     const UnicodeString refusal = Check(folder, folders->back().Get(), role);

@@ -14,5 +14,10 @@
 // be read. Empty where none does. Each folder is read through a handle opened on its name and kept in
 // *folders, which the caller keeps open until the shell has started the file: it shares the folder
 // without delete, so nobody can rename it meanwhile.
+// Opens the folder (or file) at path as itself, a reparse point not followed, to read its owner and DACL,
+// at identification level and shared without delete: while it is open nobody can rename or remove it.
+// InvalidFileHandle on failure.
+platform::FileHandle OpenFolderDenyingDelete(const UnicodeString& path);
+
 UnicodeString SecureLocationRefusal(const UnicodeString& path, platform::FileHandle held,
                                     std::vector<platform::UniqueFileHandle>* folders);
