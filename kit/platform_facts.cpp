@@ -10,6 +10,8 @@
 #include "platform/win32_api.h"
 #include "kit/child_process.h"
 #include "kit/optional_function.h"
+#include "kit/report_header.h"
+#include "kit/required_checks.h"
 #include "kit/runner_build.h"
 #include "kit/runner_run.h"
 #include "kit/runner_text.h"
@@ -20,10 +22,9 @@ namespace runner {
 
 namespace {
 
-// A platform fact: what Windows does, checked. wineDiffers marks the facts Wine is known to get wrong.
+// A platform fact: what Windows does, checked. The table says where Wine is known to get it wrong.
 struct Fact {
   const char* name;
-  bool wineDiffers;
   std::function<std::string()> skipReason;        // empty when the fact can be checked here; see Check
   std::function<bool(std::string& actual)> holds;  // sets actual to what was seen
 };
@@ -32,7 +33,8 @@ struct Fact {
 // "skipped: " where the check is the other mode's; otherwise it names the fact that rules it out.
 void Check(const Fact& fact) {
   // Every check is in the table, so that a new one is required somewhere.
-  if (!InTable(fact.name)) return Fail(fact.name, "not in the table of required checks (kit/required_checks.cpp)");
+  const kit::RequiredCheck* entry = kit::FindCheck(fact.name);
+  if (!entry) return Fail(fact.name, "not in the table of required checks (kit/required_checks.cpp)");
   const std::string why = fact.skipReason ? fact.skipReason() : std::string();
   const std::string notProven = "not proven: ", skipped = "skipped: ";
   if (why.rfind(notProven, 0) == 0) return NotProven(fact.name, why.substr(notProven.size()));
@@ -40,7 +42,7 @@ void Check(const Fact& fact) {
   if (!why.empty()) return RuledOut(fact.name, why);
   std::string actual;
   const bool holds = fact.holds(actual);
-  if (OnWine() && fact.wineDiffers) {
+  if (OnWine() && entry->wineDiffers) {
     if (holds) Fail(fact.name, "Wine now behaves as Windows does; take it off the list of known differences");
     else Report->Result(Outcome::KnownWineDifference, fact.name, actual);
   } else if (holds) {
@@ -114,7 +116,7 @@ void CheckPlatformFacts() {
   const Fact facts[] = {
       // "For the code page 65001 (UTF-8) ..., dwFlags must be set to either 0 or WC_ERR_INVALID_CHARS.
       // Otherwise, the function fails with ERROR_INVALID_FLAGS." (WideCharToMultiByte)
-      {"UTF-8 conversion refuses WC_NO_BEST_FIT_CHARS with ERROR_INVALID_FLAGS", true, {},
+      {"UTF-8 conversion refuses WC_NO_BEST_FIT_CHARS with ERROR_INVALID_FLAGS", {},
        [&](std::string& actual) {
          const Conversion c = Convert(CP_UTF8, WC_NO_BEST_FIT_CHARS, L'A', false);
          actual = c.Describe();
@@ -122,27 +124,27 @@ void CheckPlatformFacts() {
        }},
       // "For the CP_UTF7 and CP_UTF8 settings for CodePage, this parameter [lpUsedDefaultChar] must be set
       // to NULL. Otherwise, the function fails with ERROR_INVALID_PARAMETER."
-      {"UTF-8 conversion refuses lpUsedDefaultChar with ERROR_INVALID_PARAMETER", true, {},
+      {"UTF-8 conversion refuses lpUsedDefaultChar with ERROR_INVALID_PARAMETER", {},
        [&](std::string& actual) {
          const Conversion c = Convert(CP_UTF8, 0, L'A', true);
          actual = c.Describe();
          return c.length == 0 && c.error == ERROR_INVALID_PARAMETER;
        }},
       // Best fit, the default: U+0141 (L with stroke) has no place in 1252 and becomes a plain L.
-      {"1252 with flags 0 turns U+0141 into L (best fit)", false, {},
+      {"1252 with flags 0 turns U+0141 into L (best fit)", {},
        [&](std::string& actual) {
          const Conversion c = Convert(1252, 0, lWithStroke, true);
          actual = c.Describe();
          return c.bytes == "L";
        }},
-      {"1252 with WC_NO_BEST_FIT_CHARS turns U+0141 into ? and says the default was used", false, {},
+      {"1252 with WC_NO_BEST_FIT_CHARS turns U+0141 into ? and says the default was used", {},
        [&](std::string& actual) {
          const Conversion c = Convert(1252, WC_NO_BEST_FIT_CHARS, lWithStroke, true);
          actual = c.Describe();
          return c.bytes == "?" && c.usedDefault == TRUE;
        }},
       // Windows' ShellExecute takes the file name as it is; Wine's expands %VARIABLES% in it.
-      {"ShellExecuteA does not expand environment variables in the file name", true, {},
+      {"ShellExecuteA does not expand environment variables in the file name", {},
        [&](std::string& actual) {
          const std::wstring literal = Work + L"\\%LAUNCHER_CHECKS_ELSEWHERE%";
          const std::wstring record = Work + L"\\shell-record.txt";
@@ -167,19 +169,22 @@ void CheckPlatformFacts() {
          return result > 32 && started;
        }},
       // Windows 7 gains it with KB2533623; the launcher falls back to SetDllDirectoryW(L"") without it.
-      {"kernel32 has SetDefaultDllDirectories", false, {},
+      {"kernel32 has SetDefaultDllDirectories", {},
        [&](std::string& actual) {
          actual = "missing: Windows 7 without KB2533623 (the launcher then only drops the current directory)";
          return Optional<BOOL WINAPI(DWORD)>(L"kernel32.dll", "SetDefaultDllDirectories") != nullptr;
        }},
       // On 64-bit Windows, HKLM\Software as a 32-bit process sees it is HKLM\Software\WOW6432Node.
-      {"a 32-bit process's HKLM\\Software is WOW6432Node", false,
-       // Decided by this runner's own build: an x86_64 or ARM64 runner is no 32-bit process, wherever it runs.
-       [] { return !ElevatedMode ? std::string("skipped: writes HKLM: the elevated run checks it")
-                   : sizeof(void*) == 8 ? std::string("this runner is built for ") + BuiltFor + ": only the i686 runner is a 32-bit process on 64-bit Windows"
-                   : !IsWow64() ? std::string("32-bit Windows: there is no 64-bit registry view")
-                   : !CanWriteMachineRegistry() ? std::string("not proven: not elevated: it writes HKLM; run the kit as administrator")
-                   : std::string(); },
+      {"a 32-bit process's HKLM\\Software is WOW6432Node",
+       // Decided by this runner's own build, and by the machine as the header states it: an x86_64 or
+       // ARM64 runner is no 32-bit process, wherever it runs.
+       [] {
+         if (!ElevatedMode) return std::string("skipped: writes HKLM: the elevated run checks it");
+         if (kit::NoWow64Runner(BuiltFor, Machine()))
+           return sizeof(void*) == 8 ? std::string("this runner is built for ") + BuiltFor + ": only the i686 runner is a 32-bit process on 64-bit Windows"
+                                     : std::string("32-bit Windows: there is no 64-bit registry view");
+         return CanWriteMachineRegistry() ? std::string() : std::string("not proven: not elevated: it writes HKLM; run the kit as administrator");
+       },
        [&](std::string& actual) {
          std::wstring seen;
          const bool written = RegistryWrite(0, ProbeKey, L"32-bit view");
@@ -192,15 +197,15 @@ void CheckPlatformFacts() {
       // "Virtual values take precedence over global values when present" (Registry Virtualization): a
       // virtualized process's write to HKLM\Software lands in the user's VirtualStore, and its reads
       // come from there; once it turns virtualization off it sees the machine's registry only.
-      {"a VirtualStore value overrides HKLM while virtualized, and not once virtualization is off", true,
+      {"a VirtualStore value overrides HKLM while virtualized, and not once virtualization is off",
        [] {
          if (OnWine()) return std::string();
          if (ElevatedMode) return std::string("skipped: the run without elevation checks it");
-         const TokenFacts token = OwnToken();
-         if (!token.Virtualizable())
-           return "this run's token is not one that Windows virtualizes: " + token.Line() +
+         const kit::TokenStatement token = OwnToken();
+         if (!kit::VirtualizableToken(token))
+           return "this run's token is not one that Windows virtualizes: " + kit::TokenLine(token) +
                   (NoUserToken.empty() ? std::string() : "; " + NoUserToken);
-         return token.enabled ? std::string() : "not proven: " + WhyNotVirtualized();
+         return kit::VirtualizedToken(token) ? std::string() : "not proven: " + WhyNotVirtualized();
        },
        [&](std::string& actual) {
          std::wstring before, after;

@@ -50,6 +50,21 @@ std::string KitCommit() {  // README.txt's first line names it
 
 }  // namespace
 
+std::string Machine() {
+  USHORT process = 0, native = 0;
+  // IsWow64Process2 (Windows 10 1511 on) names ARM64 also to an x86 process that ARM64 Windows emulates.
+  auto* wow64Process2 = Optional<BOOL WINAPI(HANDLE, USHORT*, USHORT*)>(L"kernel32.dll", "IsWow64Process2");
+  if (!wow64Process2 || !wow64Process2(GetCurrentProcess(), &process, &native)) {
+    SYSTEM_INFO info;
+    GetNativeSystemInfo(&info);
+    native = info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ? IMAGE_FILE_MACHINE_AMD64
+             : info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_ARM64 ? 0xAA64
+                                                                            : IMAGE_FILE_MACHINE_I386;
+  }
+  const char* machine = native == IMAGE_FILE_MACHINE_AMD64 ? "x64" : native == 0xAA64 ? "ARM64" : "x86";
+  return std::string(machine) + (IsWow64() ? ", this runner under WOW64" : ", this runner native");
+}
+
 void Header() {
   Line("LauncherChecks, for Launcher commit " + KitCommit());
   Line("run id: " + RunId);
@@ -62,22 +77,11 @@ void Header() {
   if (auto* get = Optional<LONG WINAPI(RTL_OSVERSIONINFOW*)>(L"ntdll.dll", "RtlGetVersion")) get(&version);
   Line("Windows " + std::to_string(version.dwMajorVersion) + "." + std::to_string(version.dwMinorVersion) + ", build " +
        std::to_string(version.dwBuildNumber));
-  USHORT process = 0, native = 0;
-  // IsWow64Process2 (Windows 10 1511 on) names ARM64 also to an x86 process that ARM64 Windows emulates.
-  auto* wow64Process2 = Optional<BOOL WINAPI(HANDLE, USHORT*, USHORT*)>(L"kernel32.dll", "IsWow64Process2");
-  if (!wow64Process2 || !wow64Process2(GetCurrentProcess(), &process, &native)) {
-    SYSTEM_INFO info;
-    GetNativeSystemInfo(&info);
-    native = info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ? IMAGE_FILE_MACHINE_AMD64
-             : info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_ARM64 ? 0xAA64
-                                                                            : IMAGE_FILE_MACHINE_I386;
-  }
-  const char* machine = native == IMAGE_FILE_MACHINE_AMD64 ? "x64" : native == 0xAA64 ? "ARM64" : "x86";
-  Line(std::string("machine: ") + machine + (IsWow64() ? ", this runner under WOW64" : ", this runner native"));
+  Line("machine: " + Machine());
   Line("ANSI code page " + std::to_string(GetACP()) + ", OEM code page " + std::to_string(GetOEMCP()));
   // What Windows decides virtualization by: the token's integrity level (by its SID), its elevation
   // type, whether virtualization is allowed on it and enabled; then UAC and the session.
-  Line("token: " + OwnToken().Line());
+  Line("token: " + kit::TokenLine(OwnToken()));
   Line(std::string("elevated: ") + (Elevated() ? "yes" : "no") + "; registry virtualization: " +
        (TokenFlag(TokenVirtualizationEnabled) ? "enabled" : "disabled"));
   DWORD lua = 0, size = sizeof lua, session = 0;

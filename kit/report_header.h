@@ -2,7 +2,12 @@
 // run id, the runner's build, the machine, the code pages, the token, UAC and the session, Wine).
 #pragma once
 
+#include <string>
+
 namespace runner {
+
+// The header's statement of the machine and of this runner on it ("x64, this runner under WOW64").
+std::string Machine();
 
 // Writes the header's lines to the report.
 void Header();

@@ -70,13 +70,12 @@ bool FactHolds(RuledOutBy fact, const Header& header, std::string& why) {
     }
     case RuledOutBy::NoWow64:
       why = "the header: runner built for " + header.builtFor + "; machine: " + header.machine;
-      // Decided by how the runner was built, or by 32-bit Windows, never by whoever started it.
-      return header.builtFor == "x86_64" || header.builtFor == "arm64" ||
-             (header.builtFor == "i686" && header.machine == "x86, this runner native");
-    case RuledOutBy::NoVirtualizableToken:
+      return NoWow64Runner(header.builtFor, header.machine);
+    case RuledOutBy::NoVirtualizableToken: {
       why = "the header's token: " + header.token;
-      return !std::regex_match(header.token, std::regex(R"(integrity level Medium \(S-1-16-8192\), elevation type )"
-                                                        R"((Default|Limited), virtualization allowed yes, enabled yes)"));
+      TokenStatement token;
+      return !ParseTokenLine(header.token, token) || !VirtualizedToken(token);
+    }
   }
   return false;
 }

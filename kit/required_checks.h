@@ -15,9 +15,9 @@ enum class RuledOutBy {
   Nothing,
   // The ANSI code page is one that the code-page cases do not cover (a known one, not "unknown").
   UncoveredCodePage,
-  // The runner is no 32-bit process on 64-bit Windows: built for x86_64, or 32-bit Windows itself.
+  // The runner is no 32-bit process on 64-bit Windows: NoWow64Runner.
   NoWow64,
-  // The token is not one that Windows virtualizes: not Medium integrity, or virtualization not allowed.
+  // The run's token is not virtualized: VirtualizedToken is false.
   NoVirtualizableToken,
 };
 
@@ -38,7 +38,38 @@ const char* ModeName(Mode mode);
 // False for anything but "elevated" and "unelevated".
 bool ParseMode(const std::string& text, Mode& mode);
 
-// The code pages the code-page cases cover.
+// The table's check of that name, or nullptr: what the runner writes a line for must be in the table.
+const RequiredCheck* FindCheck(const std::string& name);
+
+// A code page that the code-page cases (tests/wine/code_page_test.cpp) cover, and the locale that has
+// the test program expect it (LC_ALL, as under Wine; Windows fixes the ANSI code page at boot).
+struct CoveredCodePage {
+  unsigned codePage;
+  const char* locale;
+};
+const std::vector<CoveredCodePage>& CoveredCodePages();
 bool CodePageCovered(unsigned codePage);
+
+// What a report's header says of the runner's token, on its "token: " line. The runner decides by the
+// statement it writes there, so that the verdict, reading the line back, decides the same.
+struct TokenStatement {
+  std::string sid = "none", elevationType = "unknown";  // the integrity level's SID; Full, Limited or Default
+  bool allowed = false, enabled = false;                  // registry virtualization, as the token states it
+};
+// "integrity level Medium (S-1-16-8192), elevation type Limited, virtualization allowed yes, enabled yes"
+std::string TokenLine(const TokenStatement& token);
+// The statement a header's token line makes; false where the line is not one TokenLine writes.
+bool ParseTokenLine(const std::string& line, TokenStatement& token);
+// Windows virtualizes a process started with such a token, unless the program's manifest asks for an
+// execution level: Medium integrity, virtualization allowed, and not an elevated token. Whether it is
+// enabled is the process's own (the desktop shell's, which has such a manifest, is not).
+bool VirtualizableToken(const TokenStatement& token);
+// A process with this token is virtualized: a virtualizable token, with virtualization enabled.
+bool VirtualizedToken(const TokenStatement& token);
+
+// A runner that is no 32-bit process on 64-bit Windows, as the header states its build ("runner built
+// for: ") and its machine ("machine: "): built for x86_64 or arm64, or built for i686 and running natively
+// on 32-bit Windows. False for any build or machine it does not know.
+bool NoWow64Runner(const std::string& builtFor, const std::string& machine);
 
 }  // namespace kit

@@ -22,18 +22,12 @@ void NotProven(const std::string& name, const std::string& why) { Report->Result
 namespace {
 
 bool Required(const std::string& name) {
-  for (const kit::RequiredCheck& check : kit::RequiredChecks(ElevatedMode ? kit::Mode::Elevated : kit::Mode::Unelevated))
-    if (name == check.name) return true;
-  return false;
+  const kit::RequiredCheck* check = kit::FindCheck(name);
+  return check && check->mode == (ElevatedMode ? kit::Mode::Elevated : kit::Mode::Unelevated);
 }
 
 }  // namespace
 
-bool InTable(const std::string& name) {
-  for (const kit::RequiredCheck& check : kit::RequiredChecks())
-    if (name == check.name) return true;
-  return false;
-}
 void RuledOut(const std::string& name, const std::string& facts) {
   Report->Result(Required(name) ? Outcome::NotApplicable : Outcome::Skipped, name, facts);
 }

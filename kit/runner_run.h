@@ -30,7 +30,5 @@ void NotProven(const std::string& name, const std::string& why);
 // Ruled out by a fact of this run that the header states: "not applicable" where this mode requires the
 // check (the verdict holds the fact against the header), "skipped" where it does not.
 void RuledOut(const std::string& name, const std::string& facts);
-// Whether the table of required checks names it, for either mode.
-bool InTable(const std::string& name);
 
 }  // namespace runner

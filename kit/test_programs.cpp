@@ -2,26 +2,17 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "kit/child_process.h"
 #include "kit/optional_function.h"
+#include "kit/required_checks.h"
 #include "kit/runner_run.h"
 #include "kit/runner_text.h"
 #include "kit/token_facts.h"
 
 namespace runner {
-
-namespace {
-
-// The code-page cases cover these; Windows fixes the ANSI code page at boot, and the test program learns
-// which to expect from LC_ALL, as under Wine.
-const struct {
-  UINT codePage;
-  const wchar_t* locale;
-} CodePageLocales[] = {{1252, L"en_US.UTF-8"}, {1251, L"ru_RU.UTF-8"}, {932, L"ja_JP.UTF-8"}, {65001, L"hi_IN.UTF-8"}};
-
-}  // namespace
 
 void RunTestPrograms() {
   const struct {
@@ -31,7 +22,7 @@ void RunTestPrograms() {
     const wchar_t* arguments;
     // A program run for one test must say it passed: a filter that matches nothing passes too.
     const char* mustSay = nullptr;
-    // What Wine cannot show, where the program cannot run there.
+    // What Wine cannot show, where the table marks the check a known Wine difference.
     const char* wineCannot = nullptr;
   } programs[] = {
       {"registry", L"wine_registry_test.exe", true, L""},
@@ -66,12 +57,13 @@ void RunTestPrograms() {
   bool saved = false;
   for (const auto& p : programs) {
     const std::string name = std::string("test program: ") + p.name;
-    if (!InTable(name)) {
+    const kit::RequiredCheck* entry = kit::FindCheck(name);
+    if (!entry) {
       Fail(name, "not in the table of required checks (kit/required_checks.cpp)");
       continue;
     }
-    if (p.wineCannot && OnWine()) {
-      Report->Result(Outcome::KnownWineDifference, name, std::string("Wine cannot show it: ") + p.wineCannot);
+    if (entry->wineDiffers && OnWine()) {
+      Report->Result(Outcome::KnownWineDifference, name, std::string("Wine cannot show it") + (p.wineCannot ? std::string(": ") + p.wineCannot : std::string()));
       continue;
     }
     // The run without elevation leaves the setting alone, also where its token could write it (no
@@ -93,14 +85,18 @@ void RunTestPrograms() {
       Fail(name, "the setting could not be removed before the program ran");
       continue;
     }
+    // Windows fixes the ANSI code page at boot; the test program learns which to expect from LC_ALL, as
+    // under Wine.
     std::wstring locale;
     if (std::wstring(p.program) == L"wine_code_page_test.exe") {
-      for (const auto& known : CodePageLocales) {
-        if (known.codePage == GetACP()) locale = known.locale;
+      std::string covered;
+      for (const kit::CoveredCodePage& known : kit::CoveredCodePages()) {
+        covered += (covered.empty() ? "" : ", ") + std::to_string(known.codePage);
+        if (known.codePage == GetACP()) locale = std::wstring(known.locale, known.locale + std::strlen(known.locale));
         else Skip("code page " + std::to_string(known.codePage), "Windows fixes the ANSI code page at boot; this machine's is " + std::to_string(GetACP()));
       }
       if (locale.empty()) {
-        RuledOut(name, "the code-page cases cover 1252, 1251, 932 and 65001; this machine's ANSI code page is " + std::to_string(GetACP()));
+        RuledOut(name, "the code-page cases cover " + covered + "; this machine's ANSI code page is " + std::to_string(GetACP()));
         continue;
       }
     }

@@ -17,8 +17,8 @@ bool TokenFlag(TOKEN_INFORMATION_CLASS kind) {
 }
 bool Elevated() { return TokenFlag(TokenElevation); }
 
-TokenFacts FactsOf(HANDLE token) {
-  TokenFacts facts;
+kit::TokenStatement FactsOf(HANDLE token) {
+  kit::TokenStatement facts;
   DWORD value = 0, size = 0;
   if (GetTokenInformation(token, TokenVirtualizationAllowed, &value, sizeof value, &size)) facts.allowed = value != 0;
   if (GetTokenInformation(token, TokenVirtualizationEnabled, &value, sizeof value, &size)) facts.enabled = value != 0;
@@ -31,18 +31,12 @@ TokenFacts FactsOf(HANDLE token) {
       ConvertSidToStringSidA(reinterpret_cast<TOKEN_MANDATORY_LABEL*>(label)->Label.Sid, &text)) {
     facts.sid = text;
     LocalFree(text);
-    // The mandatory label's RID: SECURITY_MANDATORY_*_RID.
-    const struct { const char* sid; const char* name; } levels[] = {
-        {"S-1-16-0", "Untrusted"}, {"S-1-16-4096", "Low"}, {"S-1-16-8192", "Medium"}, {"S-1-16-8448", "Medium Plus"},
-        {"S-1-16-12288", "High"}, {"S-1-16-16384", "System"}, {"S-1-16-20480", "Protected"}};
-    for (const auto& level : levels)
-      if (facts.sid == level.sid) facts.integrity = level.name;
   }
   return facts;
 }
 
-TokenFacts OwnToken() {
-  TokenFacts facts;
+kit::TokenStatement OwnToken() {
+  kit::TokenStatement facts;
   HANDLE token = nullptr;
   if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
     facts = FactsOf(token);

@@ -40,13 +40,13 @@ bool RunAsDesktopUser(const std::wstring& program, DWORD& exitCode, std::string&
   const DWORD openError = GetLastError();
   if (process) CloseHandle(process);
   if (!opened) return why = "the desktop shell's token cannot be opened (error " + std::to_string(openError) + ")", false;
-  const TokenFacts facts = FactsOf(shellToken);
+  const kit::TokenStatement facts = FactsOf(shellToken);
   const bool duplicated = DuplicateTokenEx(shellToken, TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_ADJUST_DEFAULT |
                                            TOKEN_ADJUST_SESSIONID, nullptr, SecurityImpersonation, TokenPrimary, &token);
   CloseHandle(shellToken);
-  if (!facts.Virtualizable()) {
+  if (!kit::VirtualizableToken(facts)) {
     if (duplicated) CloseHandle(token);
-    return why = "the desktop shell's token is not one that Windows virtualizes (UAC off, or the shell elevated): " + facts.Line(), false;
+    return why = "the desktop shell's token is not one that Windows virtualizes (UAC off, or the shell elevated): " + kit::TokenLine(facts), false;
   }
   if (!duplicated) return why = "the desktop shell's token cannot be duplicated (error " + std::to_string(GetLastError()) + ")", false;
   std::wstring commandLine = L"\"" + program + L"\" unelevated " + std::wstring(RunId.begin(), RunId.end());

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "kit/program_output.h"
@@ -118,9 +120,21 @@ TEST(KitVerdict, EachReport) {
       {"the i686 kit on 64-bit Windows: WOW64 not applicable",
        with(r, [](KitRun& x) { x.replace = {Wow64 + "=not applicable: " + Wow64 + ": not WOW64"}; }),
        Verdict::NotProven, "the header states no fact"},
+      {"a build the table does not know: WOW64 not applicable",
+       with(r, [](KitRun& x) { x.builtFor = "i386"; x.replace = {Wow64 + "=not applicable: " + Wow64 + ": i386"}; }),
+       Verdict::NotProven, "the header states no fact"},
+      {"code page 932, which the cases cover: not applicable",
+       with(r, [](KitRun& x) { x.codePage = "932"; x.replace = {CodePage + "=not applicable: " + CodePage + ": 932"}; }),
+       Verdict::NotProven, "the header states no fact"},
+      {"a header without the runner's build", with(r, [](KitRun& x) { x.builtFor = ""; }), Verdict::NotProven, "does not state"},
+      {"a header without the machine", with(r, [](KitRun& x) { x.machine = ""; }), Verdict::NotProven, "does not state"},
+      {"a header without the token", with(r, [](KitRun& x) { x.token = ""; }), Verdict::NotProven, "does not state"},
       {"the i686 kit on 32-bit Windows", with(r, [](KitRun& x) { x.machine = "x86, this runner native";
                                                                 x.replace = {Wow64 + "=not applicable: " + Wow64 + ": x86"}; }),
        Verdict::Proven, "1 not applicable"},
+      {"a Medium token with virtualization allowed, and not enabled",
+       Report(Unelevated("integrity level Medium (S-1-16-8192), elevation type Limited, virtualization allowed yes, enabled no")),
+       Verdict::NotProven, "proves nothing where the header's token", Mode::Unelevated},
       {"a Medium token without virtualization allowed",
        with(Unelevated("integrity level Medium (S-1-16-8192), elevation type Limited, virtualization allowed no, enabled yes"),
             [](KitRun&) {}),
@@ -157,6 +171,33 @@ TEST(KitVerdict, FailureOutputIsUtf8) {
   EXPECT_EQ(kit::FailureLines("[ RUN      ] A.B\r\nexpected \xE9t\xE9\r\n", latin1), "\r\n    expected \xC3\xA9t\xC3\xA9");
   EXPECT_EQ(kit::FailureLines("d\xC3\xA9j\xC3\xA0 UTF-8\n", latin1), "\r\n    d\xC3\xA9j\xC3\xA0 UTF-8");
   for (const char* bad : {"\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82"}) EXPECT_FALSE(kit::IsUtf8(bad)) << bad;
+}
+
+// The code pages the table covers are those the code-page cases have rows for, and each one's locale is
+// one that the test program takes for it: a page dropped from the table, or a case added without it,
+// makes runs on that page unprovable.
+TEST(KitVerdict, CoveredCodePagesAreTheCases) {
+  const auto text = [](const char* path) {
+    std::ifstream in(std::string(LAUNCHER_SOURCE_DIR) + path);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+  };
+  const std::string cases = text("/tests/wine/code_page_test.cpp"), locales = text("/tests/wine/registry_setting.cpp");
+  std::set<unsigned> inCases, inTable;
+  std::istringstream lines(cases);
+  for (std::string line; std::getline(lines, line);) {
+    unsigned page = 0;
+    char quote = 0;
+    if (std::sscanf(line.c_str(), " {%u, %c", &page, &quote) == 2 && quote == '"') inCases.insert(page);
+  }
+  for (const kit::CoveredCodePage& page : kit::CoveredCodePages()) {
+    inTable.insert(page.codePage);
+    const std::string language = std::string(page.locale).substr(0, 5);
+    EXPECT_NE(locales.find("rfind(\"" + language + "\", 0) == 0) return " + std::to_string(page.codePage) + ";"), std::string::npos)
+        << page.locale << " is not the test program's locale for " << page.codePage;
+  }
+  EXPECT_EQ(inTable, inCases);
 }
 
 // The README's list of each mode's checks is the table's, in its order: no second list drifts.
