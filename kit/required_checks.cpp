@@ -12,7 +12,10 @@ const std::vector<RequiredCheck>& RequiredChecks() {
       {"test program: DLL search", Mode::Elevated, R::Nothing, false},
       {"test program: runtime", Mode::Elevated, R::Nothing, false},
       {"test program: same-publisher build, an untrusted chain: nothing started", Mode::Elevated, R::Nothing, true},
-      {"test program: same-publisher build, a trusted chain: started", Mode::Elevated, R::Nothing, true},
+      {"test program: same-publisher build, a trusted chain under Program Files: started", Mode::Elevated, R::Nothing,
+       true},
+      {"test program: same-publisher build, a trusted chain in a folder under the drive root: nothing started, naming "
+       "Authenticated Users or Users", Mode::Elevated, R::Nothing, true},
       {"test program: same-publisher build, a junction on the path: nothing started", Mode::Elevated, R::Nothing,
        true},
       {"test program: a held file's folder cannot be renamed or made a junction", Mode::Elevated, R::Nothing, true},

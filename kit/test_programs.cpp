@@ -38,14 +38,21 @@ void RunTestPrograms() {
       {"same-publisher build, an untrusted chain: nothing started", L"wine_end_to_end_test.exe", true,
        L"--gtest_filter=SamePublisherOnWindows.UntrustedChainStartsNothing", "[  PASSED  ] 1 test.",
        "its WinVerifyTrust trusts any root, and it has no New-SelfSignedCertificate"},
-      {"same-publisher build, a trusted chain: started", L"wine_end_to_end_test.exe", true,
-       L"--gtest_filter=SamePublisherOnWindows.TrustedChainStarts", "[  PASSED  ] 1 test.",
-       "it has no New-SelfSignedCertificate to make the chain with"},
+      // The secure-location rule with Windows' own default ACLs: each prints the SDDL of its folders.
+      {"same-publisher build, a trusted chain under Program Files: started", L"wine_end_to_end_test.exe", true,
+       L"--gtest_filter=SamePublisherOnWindows.TrustedChainUnderProgramFilesStarts", "[  PASSED  ] 1 test.",
+       "every file there is owned by the Unix user (S-1-5-21-0-0-0-1000), its DACL made from the mode bits, so the "
+       "same-publisher build starts nothing there, naming that SID; and it has no New-SelfSignedCertificate"},
+      {"same-publisher build, a trusted chain in a folder under the drive root: nothing started, naming Authenticated "
+       "Users or Users", L"wine_end_to_end_test.exe", true,
+       L"--gtest_filter=SamePublisherOnWindows.TrustedChainUnderTheDriveRootStartsNothing", "[  PASSED  ] 1 test.",
+       "every file there is owned by the Unix user (S-1-5-21-0-0-0-1000), its DACL made from the mode bits, so the "
+       "same-publisher build starts nothing there, naming that SID; and it has no New-SelfSignedCertificate"},
       {"same-publisher build, a junction on the path: nothing started", L"wine_end_to_end_test.exe", true,
        L"--gtest_filter=SamePublisherOnWindows.JunctionOnThePathStartsNothing", "[  PASSED  ] 1 test.",
        "it makes no junction, and it has no New-SelfSignedCertificate to make the chain with"},
       {"a held file's folder cannot be renamed or made a junction", L"wine_held_file_test.exe", false, L"",
-       "[  PASSED  ] 2 tests.", "it renames a folder that holds an open file, and makes no junction"},
+       "[  PASSED  ] 3 tests.", "it renames a folder that holds an open file, and makes no junction"},
   };
   bool saved = false;
   for (const auto& p : programs) {
@@ -98,6 +105,9 @@ void RunTestPrograms() {
     const ScopedEnvironment codePage(L"LC_ALL", locale, !locale.empty());
     const ScopedEnvironment overrides(L"WINEDLLOVERRIDES", Environment(L"WINEDLLOVERRIDES") + L";dwmapi=n,b", planted && OnWine());
     const Run run = RunProgram(Folder + L"\\" + p.program, p.arguments, 600000);
+    // The owner and DACL of the folders a row used, as the program printed them.
+    for (std::size_t at = run.output.find("SDDL of "); at != std::string::npos; at = run.output.find("SDDL of ", at + 1))
+      Line(run.output.substr(at, run.output.find_first_of("\r\n", at) - at));
     if (run.started && !run.timedOut && run.exitCode == 0 && p.mustSay && run.output.find(p.mustSay) == std::string::npos)
       Fail(name, std::string("exit status 0, but it did not say ") + p.mustSay + FailureLines(run.output));
     else if (run.started && !run.timedOut && run.exitCode == 0) Ok(name);

@@ -26,11 +26,16 @@ std::size_t DriveRootLength(std::u16string_view path) {
   return at + 3;
 }
 
-// "\\server\share\..." as typed, or "\\?\UNC\..." and "\\.\UNC\..." as devices spell it.
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+char16_t UpperAscii(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
+
+// "\\server\share\..." or "//server/share/..." as typed, or "\\?\UNC\..." and "\\.\UNC\..." as devices
+// spell it, "UNC" in any case: Windows takes either separator, and the device names without case.
 bool IsUncPath(std::u16string_view path) {
-  if (path.size() < 3 || path[0] != u'\\' || path[1] != u'\\') return false;
-  if (path[2] != u'?' && path[2] != u'.') return true;
-  return path.size() >= 8 && path[3] == u'\\' && (path.substr(4, 4) == u"UNC\\" || path.substr(4, 4) == u"unc\\");
+  if (path.size() < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1])) return false;
+  if (path.size() < 4 || (path[2] != u'?' && path[2] != u'.') || !IsSeparator(path[3])) return true;
+  return path.size() >= 8 && UpperAscii(path[4]) == u'U' && UpperAscii(path[5]) == u'N' && UpperAscii(path[6]) == u'C' &&
+         IsSeparator(path[7]);
 }
 
 // "\\?\C:\x" is "C:\x": the prefix only turns off the Win32 name rules.
@@ -40,14 +45,26 @@ std::u16string_view WithoutLongPathPrefix(std::u16string_view path) {
 
 }  // namespace
 
-UnicodeString RemoteVolumeRefusal(const UnicodeString& path) {
+UnicodeString PathFormRefusal(const UnicodeString& path) {
   if (IsUncPath(path)) return u"the installer is on a network share, whose server could serve the check one file and the shell another";
   const std::size_t root = DriveRootLength(path);
-  if (root == 0) return {};
+  // Device paths ("\\?\GLOBALROOT\...", "\\.\..."), volume GUIDs and forward slashes: none is a
+  // path the shell is known to open as the same file, and some lead to a server.
+  if (root == 0) return u"the installer is not named from a drive letter (C:\\...), the only form this launcher starts from";
   const UnicodeString drive = path.substr(root - 3, 3);
   if (platform::GetDriveTypeW(drive.c_str()) == platform::DriveRemote)
     return u"the installer is on a network drive (" + drive + u"), whose server could serve the check one file and the shell another";
+  if (root != 3)
+    return u"the installer is named in the \\\\?\\ form, which turns off Windows' name rules, and the shell may not open it as the same file";
   return {};
+}
+
+platform::FileHandle OpenFileDenyingWriteAndDelete(const UnicodeString& path) {
+  // The path is checked for reparse points only once the file is held, so the open may still follow one
+  // to a named pipe: SECURITY_IDENTIFICATION keeps such a server from acting as this (maybe elevated)
+  // process; it may only learn who opened it.
+  return platform::CreateFileW(path.c_str(), platform::GenericRead, platform::FileShareRead,
+                               platform::FileAttributeNormal | platform::SecuritySqosPresent | platform::SecurityIdentificationFlag);
 }
 
 UnicodeString HeldFilePathRefusal(const UnicodeString& path, platform::FileHandle held) {

@@ -84,7 +84,7 @@ int RunLaunchSequence() {
 
 #if LAUNCHER_SAME_PUBLISHER_ONLY
   // Held from the check until the shell has started it: the file checked is the file started.
-  platform::UniqueFileHandle held;
+  HeldInstaller held;
   const UnicodeString refusal = CheckSamePublisher(installerPath, &held);
   if (!refusal.empty()) {
     Report({u"nothing started: ", refusal, u": ", installerPath});

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "launcher/held_file_path.h"
+#include "launcher/secure_location.h"
 #include "launcher/signature_verification.h"
 #include "platform/win32_api.h"
 
@@ -45,7 +46,7 @@ UnicodeString ErrorText(platform::Dword error) { return u"error " + Ascii(std::t
 
 }  // namespace
 
-UnicodeString CheckSamePublisher(const UnicodeString& installerPath, platform::UniqueFileHandle* hold) {
+UnicodeString CheckSamePublisher(const UnicodeString& installerPath, HeldInstaller* hold) {
   // wintrust.dll's and crypt32.dll's own imports follow the process's DLL search, which only
   // SetDefaultDllDirectories keeps out of this launcher's folder (Windows 7 without KB2533623 lacks it).
   // Asked again, as the launch sequence asked first: it fails the same way where it is missing.
@@ -66,7 +67,7 @@ UnicodeString CheckSamePublisher(const UnicodeString& installerPath, platform::U
   self.resize(length);
   platform::SignerSubject own;
   {
-    const platform::UniqueFileHandle file(platform::OpenFileDenyingWriteAndDelete(self.c_str()));
+    const platform::UniqueFileHandle file(OpenFileDenyingWriteAndDelete(self));
     if (!file.IsValid()) return u"this launcher cannot read its own file " + self + u" (" + ErrorText(platform::GetLastError()) + u")";
     const platform::Status status = VerifySignature(file.Get(), self, &own);
     if (status != 0)
@@ -75,15 +76,19 @@ UnicodeString CheckSamePublisher(const UnicodeString& installerPath, platform::U
 
   // The shell opens the path anew: the file checked is the file started only where the path leads to
   // the held file, and nowhere else, for as long as it is held.
-  const UnicodeString remote = RemoteVolumeRefusal(installerPath);
-  if (!remote.empty()) return remote;
-  *hold = platform::UniqueFileHandle(platform::OpenFileDenyingWriteAndDelete(installerPath.c_str()));
-  if (!hold->IsValid()) return u"the installer cannot be held against change (" + ErrorText(platform::GetLastError()) + u")";
-  const UnicodeString elsewhere = HeldFilePathRefusal(installerPath, hold->Get());
+  const UnicodeString form = PathFormRefusal(installerPath);
+  if (!form.empty()) return form;
+  hold->file = platform::UniqueFileHandle(OpenFileDenyingWriteAndDelete(installerPath));
+  if (!hold->file.IsValid()) return u"the installer cannot be held against change (" + ErrorText(platform::GetLastError()) + u")";
+  const UnicodeString elsewhere = HeldFilePathRefusal(installerPath, hold->file.Get());
   if (!elsewhere.empty()) return elsewhere;
+  // A signature says who made the file, not who put it there: whoever can write its folder can put any
+  // older installer the vendor signed there, or DLLs beside it.
+  const UnicodeString insecure = SecureLocationRefusal(installerPath, hold->file.Get(), &hold->folders);
+  if (!insecure.empty()) return insecure;
 
   platform::SignerSubject theirs;
-  const platform::Status status = VerifySignature(hold->Get(), installerPath, &theirs);
+  const platform::Status status = VerifySignature(hold->file.Get(), installerPath, &theirs);
   if (status != 0) return u"the installer's signature does not hold (" + StatusText(status) + u")";
   // The whole Subject, as encoded in both certificates: it survives the publisher's certificate renewals
   // (a new key each time, on a hardware token), and a trusted CA vouches for it.

@@ -6,7 +6,11 @@ namespace {
 
 platform::Status VerifyOnce(platform::FileHandle file, const UnicodeString& path, platform::RevocationCheck revocation,
                             platform::SignerSubject* signer) {
-  const platform::UniqueTrustState verification(file, path.c_str(), revocation);
+  // Never fetched (cache only), MD2 and MD4 refused; revocation, where asked, for the whole chain but the root.
+  const platform::Dword providerFlags =
+      platform::WtdCacheOnlyUrlRetrieval | platform::WtdDisableMd2Md4 |
+      (revocation == platform::RevocationCheck::Cached ? platform::WtdRevocationCheckChainExcludeRoot : 0);
+  const platform::UniqueTrustState verification(file, path.c_str(), revocation, providerFlags);
   if (verification.Status() != 0) return verification.Status();
   return platform::GetSignerSubject(verification.Get(), signer) ? 0 : platform::TrustENoSignature;
 }

@@ -1,4 +1,4 @@
-// Sole owner of a file handle from OpenFileDenyingWriteAndDelete: closes it exactly once.
+// Sole owner of a file or folder handle from CreateFileW: closes it exactly once.
 #pragma once
 
 #include "platform/win32_api.h"

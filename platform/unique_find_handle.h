@@ -24,6 +24,7 @@ class UniqueFindHandle {
 
   // True when a search is open (FindFirstFileW did not fail).
   bool IsValid() const { return search_ != InvalidFindHandle; }
+  FindHandle Get() const { return search_; }
 
  private:
   void Close() {

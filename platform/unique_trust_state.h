@@ -9,8 +9,8 @@ namespace platform {
 class UniqueTrustState {
  public:
   // Verifies file (which path names) at once; Status() is the answer.
-  UniqueTrustState(FileHandle file, const char16_t* path, RevocationCheck revocation)
-      : file_(file), path_(path), status_(VerifyTrust(file, path, revocation, &state_)) {}
+  UniqueTrustState(FileHandle file, const char16_t* path, RevocationCheck revocation, Dword providerFlags)
+      : file_(file), path_(path), status_(VerifyTrust(file, path, revocation, providerFlags, &state_)) {}
   UniqueTrustState(const UniqueTrustState&) = delete;
   UniqueTrustState& operator=(const UniqueTrustState&) = delete;
   ~UniqueTrustState() { CloseTrustState(file_, path_, state_); }

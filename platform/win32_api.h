@@ -135,11 +135,22 @@ inline constexpr Status CertERevocationFailure = static_cast<Status>(0x800B010Eu
 inline constexpr Status CryptERevocationOffline = static_cast<Status>(0x80092013u);  // CRYPT_E_REVOCATION_OFFLINE
 inline constexpr Status CryptENoRevocationCheck = static_cast<Status>(0x80092012u);  // CRYPT_E_NO_REVOCATION_CHECK
 
-// Opens an existing file to read, sharing it for reading only: while the handle is open, nobody can open
-// the file to write, rename or delete it (ERROR_SHARING_VIOLATION), and where someone has it open so
-// already, this fails with that error. InvalidFileHandle on failure (GetLastError tells why). Never
-// shows the "no disk in drive" box.
-FileHandle OpenFileDenyingWriteAndDelete(const char16_t* path);
+// CreateFileW's access, sharing and flags that the code above this layer opens files with.
+inline constexpr Dword GenericRead = 0x80000000u;              // GENERIC_READ
+inline constexpr Dword ReadControl = 0x00020000;               // READ_CONTROL
+inline constexpr Dword FileTraverse = 0x0020;                  // FILE_TRAVERSE
+inline constexpr Dword FileShareRead = 0x1, FileShareWrite = 0x2;  // FILE_SHARE_READ, FILE_SHARE_WRITE
+inline constexpr Dword FileAttributeNormal = 0x80;             // FILE_ATTRIBUTE_NORMAL
+inline constexpr Dword FileFlagBackupSemantics = 0x02000000;   // FILE_FLAG_BACKUP_SEMANTICS: folders too
+inline constexpr Dword FileFlagOpenReparsePoint = 0x00200000;  // FILE_FLAG_OPEN_REPARSE_POINT
+inline constexpr Dword SecuritySqosPresent = 0x00100000;       // SECURITY_SQOS_PRESENT
+inline constexpr Dword SecurityIdentificationFlag = 0x00010000;  // SECURITY_IDENTIFICATION (SecurityIdentification is
+                                                                // an enumerator of <windows.h>, which that macro names)
+
+// CreateFileW of an existing file or folder (OPEN_EXISTING, no security attributes, no template) with the
+// access, sharing and flags given. InvalidFileHandle on failure (GetLastError tells why). Never shows the
+// "no disk in drive" box.
+FileHandle CreateFileW(const char16_t* path, Dword access, Dword share, Dword flagsAndAttributes);
 void CloseFileHandle(FileHandle file);
 // GetModuleFileNameW for this program's own file: the length written, 0 where it fails or would not fit.
 Dword GetModuleFileNameW(char16_t* buffer, Dword capacity);
@@ -177,11 +188,45 @@ using TrustState = std::uintptr_t;
 // embedded in the file open as file, which path names: digest, signature, certificate chain to a root
 // the machine trusts, revocation as asked. Returns its HRESULT, and in *state what CloseTrustState must
 // be given back, whatever the result.
-Status VerifyTrust(FileHandle file, const char16_t* path, RevocationCheck revocation, TrustState* state);
+// providerFlags is WINTRUST_DATA's dwProvFlags.
+inline constexpr Dword WtdRevocationCheckChainExcludeRoot = 0x00000080;  // WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT
+inline constexpr Dword WtdCacheOnlyUrlRetrieval = 0x00001000;            // WTD_CACHE_ONLY_URL_RETRIEVAL
+inline constexpr Dword WtdDisableMd2Md4 = 0x00002000;                    // WTD_DISABLE_MD2_MD4
+Status VerifyTrust(FileHandle file, const char16_t* path, RevocationCheck revocation, Dword providerFlags,
+                   TrustState* state);
 // The leaf certificate (signer 0, certificate 0) of a VerifyTrust that returned 0; false where there is
 // none or its Subject does not fit.
 bool GetSignerSubject(TrustState state, SignerSubject* signer);
 // WinVerifyTrust with WTD_STATEACTION_CLOSE: frees what VerifyTrust kept, for the same file and path.
 void CloseTrustState(FileHandle file, const char16_t* path, TrustState state);
+
+// ---- File security (the same-publisher build only: platform/win32/file_security.cpp) -------------
+// What GetSecurityInfo allocated (LocalFree frees it); owner and DACL point into it.
+using SecurityDescriptor = std::uintptr_t;
+inline constexpr SecurityDescriptor NoSecurityDescriptor = 0;
+// GetSecurityInfo(SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION) of the object
+// open as file (with READ_CONTROL): its Win32 error; on success *descriptor is set, and *owner (a SID)
+// and *dacl (an ACL) point into it, each null where the object has none (a null DACL grants everyone all).
+Status GetSecurityInfo(FileHandle file, SecurityDescriptor* descriptor, const std::uint8_t** owner, const void** dacl);
+void LocalFree(SecurityDescriptor descriptor);
+// GetAclInformation(AclSizeInformation)'s AceCount; false where it fails.
+bool GetAclAceCount(const void* acl, Dword* count);
+// GetAce: the entry's bytes, from its ACE_HEADER (type, flags, 16-bit size) on; null where it fails.
+const std::uint8_t* GetAce(const void* acl, Dword index);
+// IsValidSid: revision 1 and at most 15 sub-authorities. Reads 8 + 4 * sid[1] bytes.
+bool IsValidSid(const std::uint8_t* sid);
+// LookupAccountSidW on this machine: "DOMAIN\name", or "name" where the domain is empty; the length
+// written, 0 where the SID has no name here or it does not fit.
+Dword LookupAccountSidW(const std::uint8_t* sid, char16_t* buffer, Dword capacity);
+inline constexpr Dword FilePersistentAcls = 0x00000008;  // FILE_PERSISTENT_ACLS
+// GetVolumeInformationByHandleW's file system flags for the volume of the object open as file; false
+// where it fails.
+bool GetVolumeFileSystemFlags(FileHandle file, Dword* flags);
+// FindFirstFileExW (FindExInfoBasic) and FindNextFileW, giving each entry's name (at most 260 units with
+// its terminator) into name. InvalidFindHandle, or false, where they fail; GetLastError gives
+// ERROR_NO_MORE_FILES (18) at the end. Closed with FindClose.
+FindHandle FindFirstFileNameW(const char16_t* pattern, char16_t* name);
+bool FindNextFileNameW(FindHandle search, char16_t* name);
+inline constexpr Status ErrorNoMoreFiles = 18;
 
 }  // namespace platform

@@ -24,6 +24,13 @@ namespace {
 
 static_assert(FileAttributeReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT && DriveRemote == DRIVE_REMOTE &&
               CstrEqual == CSTR_EQUAL);
+static_assert(GenericRead == GENERIC_READ && ReadControl == READ_CONTROL && FileTraverse == FILE_TRAVERSE &&
+              FileShareRead == FILE_SHARE_READ && FileShareWrite == FILE_SHARE_WRITE &&
+              FileAttributeNormal == FILE_ATTRIBUTE_NORMAL && FileFlagBackupSemantics == FILE_FLAG_BACKUP_SEMANTICS &&
+              FileFlagOpenReparsePoint == FILE_FLAG_OPEN_REPARSE_POINT && SecuritySqosPresent == SECURITY_SQOS_PRESENT &&
+              SecurityIdentificationFlag == SECURITY_IDENTIFICATION);
+static_assert(WtdRevocationCheckChainExcludeRoot == WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT &&
+              WtdCacheOnlyUrlRetrieval == WTD_CACHE_ONLY_URL_RETRIEVAL && WtdDisableMd2Md4 == WTD_DISABLE_MD2_MD4);
 static_assert(TrustENoSignature == TRUST_E_NOSIGNATURE && CertERevocationFailure == CERT_E_REVOCATION_FAILURE &&
               CryptERevocationOffline == static_cast<LONG>(CRYPT_E_REVOCATION_OFFLINE) &&
               CryptENoRevocationCheck == static_cast<LONG>(CRYPT_E_NO_REVOCATION_CHECK));
@@ -50,8 +57,10 @@ HRESULT LastErrorStatus() {
   return HRESULT_FROM_WIN32(error != ERROR_SUCCESS ? error : ERROR_MOD_NOT_FOUND);
 }
 
-// Everything but the state action and the revocation choice, for both halves of a verification.
-LONG CallWinVerifyTrust(HANDLE file, const wchar_t* path, DWORD action, DWORD revocation, HANDLE* state) {
+// Everything but the state action, the revocation choice and the provider's flags, for both halves of a
+// verification.
+LONG CallWinVerifyTrust(HANDLE file, const wchar_t* path, DWORD action, DWORD revocation, DWORD providerFlags,
+                        HANDLE* state) {
   WINTRUST_FILE_INFO fileInfo = {};
   fileInfo.cbStruct = sizeof fileInfo;
   fileInfo.pcwszFilePath = path;
@@ -64,8 +73,7 @@ LONG CallWinVerifyTrust(HANDLE file, const wchar_t* path, DWORD action, DWORD re
   data.pFile = &fileInfo;
   data.dwStateAction = action;
   data.hWVTStateData = *state;
-  data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_DISABLE_MD2_MD4 |
-                     (revocation == WTD_REVOKE_NONE ? 0 : WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT);
+  data.dwProvFlags = providerFlags;
   GUID guid = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   // INVALID_HANDLE_VALUE as the window: no UI, whatever the policy says.
   const LONG status = trust.verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &guid, &data);
@@ -75,15 +83,11 @@ LONG CallWinVerifyTrust(HANDLE file, const wchar_t* path, DWORD action, DWORD re
 
 }  // namespace
 
-FileHandle OpenFileDenyingWriteAndDelete(const char16_t* path) {
+FileHandle CreateFileW(const char16_t* path, Dword access, Dword share, Dword flagsAndAttributes) {
   DWORD previousMode = 0;
   const bool quiet = SetThreadErrorMode(GetThreadErrorMode() | SEM_FAILCRITICALERRORS, &previousMode) != FALSE;
-  // The path is checked for reparse points only once the file is held, so the open may still follow one
-  // to a named pipe: SECURITY_IDENTIFICATION keeps such a server from acting as this (maybe elevated)
-  // process; it may only learn who opened it.
-  HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
-                              nullptr);
+  HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t*>(path), access, share, nullptr, OPEN_EXISTING,
+                              flagsAndAttributes, nullptr);
   const DWORD error = ::GetLastError();
   if (quiet) SetThreadErrorMode(previousMode, nullptr);
   ::SetLastError(error);
@@ -140,14 +144,15 @@ Status LoadTrustLibraries(const char16_t* crypt32Path, const char16_t* wintrustP
   return S_OK;
 }
 
-Status VerifyTrust(FileHandle file, const char16_t* path, RevocationCheck revocation, TrustState* state) {
+Status VerifyTrust(FileHandle file, const char16_t* path, RevocationCheck revocation, Dword providerFlags,
+                   TrustState* state) {
   *state = 0;
   if (!trust.verify) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
   HANDLE data = nullptr;
   const LONG status = CallWinVerifyTrust(reinterpret_cast<HANDLE>(file), reinterpret_cast<const wchar_t*>(path),
                                          WTD_STATEACTION_VERIFY,
                                          revocation == RevocationCheck::None ? WTD_REVOKE_NONE : WTD_REVOKE_WHOLECHAIN,
-                                         &data);
+                                         providerFlags, &data);
   *state = reinterpret_cast<TrustState>(data);
   return status;
 }
@@ -169,7 +174,7 @@ void CloseTrustState(FileHandle file, const char16_t* path, TrustState state) {
   if (!trust.verify) return;
   HANDLE data = reinterpret_cast<HANDLE>(state);
   CallWinVerifyTrust(reinterpret_cast<HANDLE>(file), reinterpret_cast<const wchar_t*>(path), WTD_STATEACTION_CLOSE,
-                     WTD_REVOKE_NONE, &data);
+                     WTD_REVOKE_NONE, WTD_CACHE_ONLY_URL_RETRIEVAL, &data);
 }
 
 }  // namespace platform

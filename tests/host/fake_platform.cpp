@@ -288,21 +288,29 @@ void ShellExecuteA(const char* operation, const char* file, const char* paramete
     state.heldAtShellExecute.push_back(open.second);
     state.handlesHeldAtShellExecute.push_back(open.first);
   }
+  for (const auto& open : state.openForSecurity) state.foldersHeldAtShellExecute.push_back(open.second);
 }
 
-FileHandle OpenFileDenyingWriteAndDelete(const char16_t* path) {
-  state.calls.push_back("OpenFileDenyingWriteAndDelete");
+FileHandle CreateFileW(const char16_t* path, Dword access, Dword share, Dword flagsAndAttributes) {
+  state.calls.push_back("CreateFileW " + Narrow(path));
+  state.opens.push_back({path, access, share, flagsAndAttributes});
   const auto error = state.openErrors.find(path);
-  if (error != state.openErrors.end()) {
-    state.lastError = static_cast<Dword>(error->second);
+  // A file to read is there unless openErrors says otherwise; an object whose security is read must be scripted.
+  const bool exists = (access & GenericRead) || state.attributes.count(path) || state.security.count(path) ||
+                      std::u16string(path).size() == 3;
+  if (error != state.openErrors.end() || !exists) {
+    state.lastError = static_cast<Dword>(error != state.openErrors.end() ? error->second : state.missingError);
     return InvalidFileHandle;
   }
-  const FileHandle file = 0x3000 + state.openFiles.size() * 4;
-  state.openFiles[file] = path;
+  static FileHandle next = 0x3000;
+  const FileHandle file = next += 4;
+  (access & GenericRead ? state.openFiles : state.openForSecurity)[file] = path;
   return file;
 }
 
-void CloseFileHandle(FileHandle file) { state.openFiles.erase(file); }
+void CloseFileHandle(FileHandle file) {
+  if (!state.openFiles.erase(file) && !state.openForSecurity.erase(file)) state.lastError = 6;
+}
 
 Dword GetModuleFileNameW(char16_t* buffer, Dword capacity) {
   if (state.modulePath.size() >= capacity) return 0;
@@ -365,13 +373,14 @@ Status LoadTrustLibraries(const char16_t* crypt32Path, const char16_t* wintrustP
 }
 
 // Checks what Windows would: the handle is open, on the file that path names.
-Status VerifyTrust(FileHandle file, const char16_t* path, RevocationCheck revocation, TrustState* trustState) {
+Status VerifyTrust(FileHandle file, const char16_t* path, RevocationCheck revocation, Dword providerFlags,
+                   TrustState* trustState) {
   const bool revocationChecked = revocation == RevocationCheck::Cached;
   state.calls.push_back(std::string("VerifyTrust ") + (revocationChecked ? "cached revocation" : "no revocation"));
   static TrustState next = 0x5000;
   *trustState = next += 4;
   state.openTrustStates[*trustState] = path;
-  state.verifications.push_back({file, path, revocationChecked});
+  state.verifications.push_back({file, path, revocationChecked, providerFlags});
   if (!state.trustLibrariesLoaded) return static_cast<Status>(0x8007007Fu);  // ERROR_PROC_NOT_FOUND
   const auto open = state.openFiles.find(file);
   if (open == state.openFiles.end() || open->second != path) return static_cast<Status>(0xBAD0F11Eu);
@@ -384,7 +393,7 @@ bool GetSignerSubject(TrustState trustState, SignerSubject* signer) {
   const auto verified = state.openTrustStates.find(trustState);
   if (verified == state.openTrustStates.end()) return false;
   const auto found = state.signatures.find(verified->second);
-  if (found == state.signatures.end()) return false;
+  if (found == state.signatures.end() || !found->second.subjectReadable) return false;
   // The subject's "encoding": a string-type tag, then its text.
   const std::string& subject = found->second.subject;
   signer->encoded[0] = found->second.stringType;
@@ -399,6 +408,157 @@ void CloseTrustState(FileHandle, const char16_t*, TrustState trustState) {
   state.calls.push_back("CloseTrustState");
   if (!state.openTrustStates.erase(trustState)) ++state.strayTrustCloses;
 }
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void AppendLittleEndian32(Bytes& out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+// A SID's bytes from SDDL: an alias, or "S-1-<authority>-<sub>...".
+Bytes SidBytes(const std::string& text) {
+  static const std::map<std::string, std::string> aliases = {{"BA", "S-1-5-32-544"}, {"SY", "S-1-5-18"},
+      {"BU", "S-1-5-32-545"}, {"AU", "S-1-5-11"}, {"CO", "S-1-3-0"}, {"WD", "S-1-1-0"}};
+  const auto alias = aliases.find(text);
+  std::string sid = alias != aliases.end() ? alias->second : text;
+  std::vector<std::uint64_t> parts;
+  for (std::size_t at = 2; at < sid.size(); at = sid.find('-', at) + 1) {
+    parts.push_back(std::stoull(sid.substr(at)));
+    if (sid.find('-', at) == std::string::npos) break;
+  }
+  Bytes out = {static_cast<std::uint8_t>(parts[0]), static_cast<std::uint8_t>(parts.size() - 2)};
+  for (int i = 5; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(parts[1] >> (8 * i)));
+  for (std::size_t i = 2; i < parts.size(); ++i) AppendLittleEndian32(out, static_cast<std::uint32_t>(parts[i]));
+  return out;
+}
+
+std::uint32_t Codes(const std::string& text, const std::map<std::string, std::uint32_t>& codes) {
+  if (text.rfind("0x", 0) == 0) return static_cast<std::uint32_t>(std::stoul(text, nullptr, 16));
+  std::uint32_t value = 0;
+  for (std::size_t i = 0; i + 1 < text.size(); i += 2) value |= codes.at(text.substr(i, 2));
+  return value;
+}
+
+struct FakeDescriptor {
+  Bytes owner;
+  bool hasDacl = false;
+  std::vector<Bytes> aces;
+};
+
+FakeDescriptor ParseSddl(const std::string& sddl) {
+  static const std::map<std::string, std::uint32_t> types = {{"A", 0}, {"D", 1}, {"OA", 5}, {"XA", 9}};
+  static const std::map<std::string, std::uint32_t> flags = {{"OI", 1}, {"CI", 2}, {"NP", 4}, {"IO", 8}, {"ID", 0x10}};
+  static const std::map<std::string, std::uint32_t> rights = {{"GA", 0x10000000}, {"GR", 0x80000000}, {"GW", 0x40000000},
+      {"GX", 0x20000000}, {"FA", 0x1F01FF}, {"FR", 0x120089}, {"FW", 0x120116}, {"FX", 0x1200A0},
+      {"SD", 0x10000}, {"RC", 0x20000}, {"WD", 0x40000}, {"WO", 0x80000}};
+  FakeDescriptor out;
+  const std::size_t owner = sddl.find("O:"), group = sddl.find("G:"), dacl = sddl.find("D:");
+  if (owner != std::string::npos) out.owner = SidBytes(sddl.substr(owner + 2, std::min(group, dacl) - owner - 2));
+  if (dacl == std::string::npos || sddl.compare(dacl + 2, 17, "NO_ACCESS_CONTROL") == 0) return out;
+  out.hasDacl = true;
+  for (std::size_t open = sddl.find('(', dacl); open != std::string::npos; open = sddl.find('(', open + 1)) {
+    std::vector<std::string> field;
+    for (std::size_t at = open + 1;; ++at) {
+      const std::size_t end = sddl.find_first_of(";)", at);
+      field.push_back(sddl.substr(at, end - at));
+      if (sddl[at = end] == ')') break;
+    }
+    const Bytes sid = SidBytes(field[5]);
+    Bytes ace = {static_cast<std::uint8_t>(types.at(field[0])), static_cast<std::uint8_t>(Codes(field[1], flags)),
+                 static_cast<std::uint8_t>(8 + sid.size()), 0};
+    AppendLittleEndian32(ace, Codes(field[2], rights));
+    ace.insert(ace.end(), sid.begin(), sid.end());
+    out.aces.push_back(ace);
+  }
+  return out;
+}
+
+std::string SidString(const std::uint8_t* sid) {
+  std::uint64_t authority = 0;
+  for (int i = 2; i < 8; ++i) authority = (authority << 8) | sid[i];
+  std::string text = "S-1-" + std::to_string(authority);
+  for (int i = 0; i < sid[1]; ++i) {
+    const std::uint8_t* sub = sid + 8 + 4 * i;
+    text += "-" + std::to_string(sub[0] | (sub[1] << 8) | (sub[2] << 16) | (static_cast<std::uint32_t>(sub[3]) << 24));
+  }
+  return text;
+}
+
+}  // namespace
+
+Status GetSecurityInfo(FileHandle file, SecurityDescriptor* descriptor, const std::uint8_t** owner, const void** dacl) {
+  const auto open = state.openForSecurity.count(file) ? state.openForSecurity.find(file) : state.openFiles.find(file);
+  if (open == state.openFiles.end()) return 6;  // ERROR_INVALID_HANDLE
+  const auto scripted = state.security.find(open->second);
+  auto* parsed = new FakeDescriptor(ParseSddl(scripted != state.security.end() ? scripted->second : state.defaultSecurity));
+  if (open->second == state.aceCutShortOn) parsed->aces.back()[2] = 12;
+  ++state.openDescriptors;
+  *descriptor = reinterpret_cast<SecurityDescriptor>(parsed);
+  *owner = parsed->owner.empty() ? nullptr : parsed->owner.data();
+  *dacl = parsed->hasDacl ? parsed : nullptr;
+  return 0;
+}
+
+void LocalFree(SecurityDescriptor descriptor) {
+  delete reinterpret_cast<FakeDescriptor*>(descriptor);
+  --state.openDescriptors;
+}
+
+bool GetAclAceCount(const void* acl, Dword* count) {
+  *count = static_cast<Dword>(static_cast<const FakeDescriptor*>(acl)->aces.size());
+  return true;
+}
+
+const std::uint8_t* GetAce(const void* acl, Dword index) {
+  const auto& aces = static_cast<const FakeDescriptor*>(acl)->aces;
+  return index < aces.size() ? aces[index].data() : nullptr;
+}
+
+bool IsValidSid(const std::uint8_t* sid) { return sid[0] == 1 && sid[1] <= 15; }
+
+Dword LookupAccountSidW(const std::uint8_t* sid, char16_t* buffer, Dword capacity) {
+  static const std::map<std::string, std::string> names = {{"S-1-5-11", "NT AUTHORITY\\Authenticated Users"},
+      {"S-1-5-32-545", "BUILTIN\\Users"}, {"S-1-1-0", "Everyone"}, {"S-1-5-21-1-2-3-1001", "VANTORQ-PC\\installer"},
+      {"S-1-5-21-1-2-3-500", "VANTORQ-PC\\Administrator"}};
+  const auto found = names.find(SidString(sid));
+  if (found == names.end() || found->second.size() >= capacity) return 0;
+  std::copy(found->second.begin(), found->second.end(), buffer);
+  buffer[found->second.size()] = u'\0';
+  return static_cast<Dword>(found->second.size());
+}
+
+bool GetVolumeFileSystemFlags(FileHandle, Dword* flags) {
+  *flags = state.volumeFlags;
+  return true;
+}
+
+namespace {
+std::vector<std::u16string> listing;  // the entries FindFirstFileNameW found, last first
+bool NextName(char16_t* name) {
+  if (listing.empty()) return Fail(ErrorNoMoreFiles) != 0;
+  std::copy(listing.back().begin(), listing.back().end(), name);
+  name[listing.back().size()] = u'\0';
+  listing.pop_back();
+  return true;
+}
+}  // namespace
+
+// The entries of "<folder>\*": the scripted paths directly in it, with "." and "..".
+FindHandle FindFirstFileNameW(const char16_t* pattern, char16_t* name) {
+  const std::u16string folder = std::u16string(pattern).substr(0, std::u16string(pattern).size() - 2);
+  listing = {u"..", u"."};
+  for (const auto& entry : state.attributes)
+    if (entry.first.size() > folder.size() + 1 && entry.first.compare(0, folder.size() + 1, folder + u"\\") == 0 &&
+        entry.first.find(u'\\', folder.size() + 1) == std::u16string::npos)
+      listing.insert(listing.begin(), entry.first.substr(folder.size() + 1));
+  ++state.openSearches;
+  NextName(name);
+  return 0x2004;
+}
+
+bool FindNextFileNameW(FindHandle, char16_t* name) { return NextName(name); }
 
 void OutputDebugStringW(const char16_t* text) { state.debugOutput += text; }
 

@@ -72,14 +72,32 @@ struct FakeWindowsState {
     std::string subject;
     std::uint8_t stringType = 0x13;          // the subject's encoding: its text after this tag (PrintableString)
     platform::Status withoutRevocation = 0;  // the answer with revocation not checked
+    bool subjectReadable = true;             // false: the verification holds, its signer's subject cannot be read
   };
   std::u16string modulePath = u"C:\\Vendor\\Launcher-same-publisher.exe";
   std::u16string systemDirectory = u"C:\\windows\\system32";  // empty: GetSystemDirectoryW fails, last error 0
   std::map<std::u16string, Signature> signatures;
   std::map<std::u16string, platform::Status> openErrors;
-  std::map<platform::FileHandle, std::u16string> openFiles;
+  // CreateFileW: the files opened to read (GENERIC_READ) and the objects opened to read their security,
+  // each by handle; every open with its access, sharing and flags.
+  struct Open {
+    std::u16string path;
+    platform::Dword access, share, flags;
+  };
+  std::vector<Open> opens;
+  std::map<platform::FileHandle, std::u16string> openFiles, openForSecurity;
   std::vector<std::u16string> heldAtShellExecute;  // the files open when ShellExecuteA was called
   std::vector<platform::FileHandle> handlesHeldAtShellExecute;
+  std::vector<std::u16string> foldersHeldAtShellExecute;  // the objects open for their security then
+
+  // Who may change each file and folder, as SDDL ("O:BAD:PAI(A;OICI;FA;;;SY)..."; no "D:", or
+  // "D:NO_ACCESS_CONTROL": no DACL), by path; absent: defaultSecurity. Aliases BA SY BU AU CO WD; ACE types
+  // A, D, XA, OA; flags OI CI NP IO ID; rights in hex or GA GR GW GX FA FR FW FX SD RC WD WO.
+  std::map<std::u16string, std::string> security;
+  std::string defaultSecurity = "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+  std::u16string aceCutShortOn;  // this path's last entry claims 12 bytes: too few for its SID
+  platform::Dword volumeFlags = 0x0000000F;  // FILE_PERSISTENT_ACLS among them
+  int openDescriptors = 0;  // GetSecurityInfo's not yet freed
   bool trustLibrariesLoaded = false;  // no verification answers before LoadTrustLibraries
   // Each verification asked for: the handle, the path, whether revocation was checked; the states not
   // yet closed, by state; closes of a state never opened or already closed.
@@ -87,6 +105,7 @@ struct FakeWindowsState {
     platform::FileHandle file;
     std::u16string path;
     bool revocationChecked;
+    platform::Dword providerFlags;
   };
   std::vector<Verification> verifications;
   std::map<platform::TrustState, std::u16string> openTrustStates;

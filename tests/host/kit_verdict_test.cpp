@@ -83,7 +83,7 @@ TEST(KitVerdict, EachReport) {
   KitRun r;
   const auto with = [](KitRun run, auto change) { change(run); return Report(run); };
   const Row rows[] = {
-      {"a clean elevated report", Report(r), Verdict::Proven, "17 required checks proven, 0 not applicable"},
+      {"a clean elevated report", Report(r), Verdict::Proven, "18 required checks proven, 0 not applicable"},
       {"a clean unelevated report, a user's token", Report(Unelevated(Medium)), Verdict::Proven, "1 required checks proven",
        Mode::Unelevated},
       {"an unreadable report", std::nullopt, Verdict::NotProven, "no report: it could not be read"},
@@ -114,7 +114,7 @@ TEST(KitVerdict, EachReport) {
        Verdict::NotProven, "the header states no fact"},
       {"not applicable, an uncovered code page (1253)",
        with(r, [](KitRun& x) { x.codePage = "1253"; x.replace = {CodePage + "=not applicable: " + CodePage + ": 1253"}; }),
-       Verdict::Proven, "16 required checks proven, 1 not applicable"},
+       Verdict::Proven, "17 required checks proven, 1 not applicable"},
       {"the x86_64 twin: WOW64 not applicable by its build, judged by its own verdict",
        with(r, [](KitRun& x) { x.builtFor = "x86_64"; x.machine = "x64, this runner native";
                             x.replace = {Wow64 + "=not applicable: " + Wow64 + ": built for x86_64"}; }),
@@ -179,7 +179,7 @@ TEST(KitVerdict, EachReport) {
        Verdict::NotProven, "not a known Wine difference here"},
       {"a known Wine difference under Wine",
        with(r, [](KitRun& x) { x.wine = "8.0"; x.replace = {Shell + "=known Wine difference: " + Shell + ": expanded"}; }),
-       Verdict::Proven, "17 required checks proven"},
+       Verdict::Proven, "18 required checks proven"},
       {"under Wine, a difference Wine is not known for",
        with(r, [](KitRun& x) { x.wine = "8.0"; x.replace = {CodePage + "=known Wine difference: " + CodePage + ": x"}; }),
        Verdict::NotProven, "not a known Wine difference here"},

@@ -1,4 +1,4 @@
-// A file held as Launcher-same-publisher.exe holds its installer (platform::OpenFileDenyingWriteAndDelete),
+// A file held as Launcher-same-publisher.exe holds its installer (OpenFileDenyingWriteAndDelete),
 // and what others can still do to it and to its folder. The launcher checks that the path leads to the
 // held file; these rows show that it keeps leading there while the file is held.
 //
@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "launcher/held_file_path.h"
+#include "launcher/secure_location.h"
 #include "platform/unique_file_handle.h"
 
 namespace {
@@ -42,7 +44,7 @@ class HeldFile : public ::testing::Test {
     const HANDLE file = CreateFileW(Held.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
     CloseHandle(file);
-    held_ = platform::UniqueFileHandle(platform::OpenFileDenyingWriteAndDelete(reinterpret_cast<const char16_t*>(Held.c_str())));
+    held_ = platform::UniqueFileHandle(OpenFileDenyingWriteAndDelete(UnicodeString(Held.begin(), Held.end())));
     ASSERT_TRUE(held_.IsValid()) << "not held: " << GetLastError();
     heldAs_ = FinalPath(reinterpret_cast<HANDLE>(held_.Get()));
   }
@@ -93,6 +95,27 @@ TEST_F(HeldFile, ItsFolderCannotBeRenamedOrReplacedByAJunction) {
   }
   EXPECT_EQ(GetFileAttributesW(Folder.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
   EXPECT_EQ(Narrow(FinalPath(reinterpret_cast<HANDLE>(held_.Get()))), Narrow(heldAs_));
+}
+
+// A folder held as the secure-location rule holds each folder on the way (READ_CONTROL and traverse,
+// shared without delete) cannot be renamed, though no file in it is open: renaming needs DELETE, which
+// its sharing refuses. READ_CONTROL alone would not do: a handle without data or delete access takes no
+// part in the share check.
+TEST(HeldFolder, CannotBeRenamed) {
+  const std::wstring folder = L"C:\\launcher-held-folder", renamed = folder + L"-renamed";
+  RemoveDirectoryW(renamed.c_str());
+  CreateDirectoryW(folder.c_str(), nullptr);
+  bool folderRenamed = false;
+  DWORD renameError = 0;
+  {
+    const platform::UniqueFileHandle held(OpenFolderDenyingDelete(UnicodeString(folder.begin(), folder.end())));
+    ASSERT_TRUE(held.IsValid()) << "not held: " << GetLastError();
+    folderRenamed = MoveFileW(folder.c_str(), renamed.c_str()) != FALSE;
+    renameError = GetLastError();
+  }
+  RemoveDirectoryW(folderRenamed ? renamed.c_str() : folder.c_str());
+  EXPECT_FALSE(folderRenamed) << "a held folder was renamed";
+  EXPECT_EQ(renameError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
 
 }  // namespace
