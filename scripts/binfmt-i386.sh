@@ -110,13 +110,26 @@ binfmt_prune() {
 # not) while such an entry is there; the caller fails then, saying so.
 binfmt_leftovers() {
   binfmt_private && return 0
-  _bf_found=""
-  for _bf_entry in "$binfmt_dir"/launcher-*; do
-    [ -f "$_bf_entry" ] || continue
-    _bf_found=yes
-    echo "binfmt_misc holds ${_bf_entry##*/} ($(sed -n 's/^interpreter //p' "$_bf_entry")), left by a run of make test (an older design's, or another namespace's); remove it with: echo -1 >$_bf_entry"
-  done
+  # Where this mount namespace has the machine's binfmt_misc unmounted, its entries still act: they are
+  # read through a mount of a throwaway mount namespace (as root).
+  _bf_list='for _bf_e in '"$binfmt_dir"'/launcher-*; do [ -f "$_bf_e" ] && echo "${_bf_e##*/} $(sed -n "s/^interpreter //p" "$_bf_e")"; done; true'
+  _bf_remove="echo -1 >$binfmt_dir/"
+  if [ -e "$binfmt_dir/register" ]; then
+    _bf_found=$(sh -c "$_bf_list")
+  elif [ "$(id -u)" = 0 ]; then
+    _bf_found=$(unshare --mount sh -c "mount -t binfmt_misc binfmt_misc $binfmt_dir 2>/dev/null || exit 0; $_bf_list" 2>/dev/null || true)
+    _bf_remove="unshare --mount sh -c 'mount -t binfmt_misc binfmt_misc $binfmt_dir && echo -1 >$binfmt_dir/"
+  else
+    return 0
+  fi
   [ -n "$_bf_found" ] || return 0
+  printf '%s\n' "$_bf_found" | while read -r _bf_name _bf_interpreter; do
+    case $_bf_remove in
+      *\'*) _bf_command="$_bf_remove$_bf_name'" ;;
+      *) _bf_command="$_bf_remove$_bf_name" ;;
+    esac
+    echo "binfmt_misc holds $_bf_name ($_bf_interpreter), left by a run of make test (an older design's, or another namespace's); remove it with: $_bf_command"
+  done
   if kernel_runs_i386 "${1:-${TMPDIR:-/tmp}}" && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     echo "this kernel runs 32-bit programs, but 32-bit Wine fails here: an entry above refuses them machine-wide"
     return 1

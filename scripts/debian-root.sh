@@ -77,7 +77,7 @@ new_root() {
   # Its /dev is left empty: in_root mounts the machine's there, and a user namespace (make test
   # EMULATE_32BIT=1's) may not make the device nodes that debootstrap put in the minbase root's.
   if ! { rm -rf "$2" && mkdir -p "$2/dev" &&
-         find "$base" -mindepth 1 -maxdepth 1 ! -name dev -exec cp -a {} "$2/" + &&
+         find "$base" -mindepth 1 -maxdepth 1 ! -name dev -exec cp -a -t "$2/" {} + &&
          cp /etc/resolv.conf "$2/etc/resolv.conf" &&
          mkdir -p "$2/usr/local/share/ca-certificates"; }; then
     echo "could not copy the minbase root of Debian $1 to $2" >&2
