@@ -114,6 +114,44 @@ $out"
   verdict "$name" "$problems"
 fi
 
+# 3b. On a kernel without binfmt_misc instances of a namespace's own, qemu's entries are the machine's:
+# a later run removes one only where its owner is proven gone (staged in an instance of our own here).
+name="binfmt_prune removes only entries whose owner is proven gone"
+if [ -z "$own_binfmt" ]; then
+  skipped=$((skipped + 1)); echo "SKIP: $name: no binfmt_misc of a user namespace's own here ($(uname -r))"
+else
+  sleep 60 &
+  live=$!
+  live_start=$(sed -n 's/^.*) //p' "/proc/$live/stat" | cut -d' ' -f20)
+  gone=$(sh -c 'echo $$')
+  ns=$binfmt_pidns
+  # entry name | whether it must stay
+  rows="launcher-test-i386-$ns-$gone-12345|gone
+launcher-test-i386-$ns-$live-1|gone
+launcher-test-i386-$ns-$live-$live_start|stays
+launcher-test-i386-4026500002-$gone-12345|stays
+launcher-test-i386-$ns-$gone|stays"
+  register=$(printf '%s\n' "$rows" | while IFS='|' read -r entry _; do
+    printf "printf '%%s' '%s' >%s/register && " "$(i386_entry "$entry" /bin/true)" "$binfmt_dir"; done)
+  out=$(staged "$register . '$source/scripts/binfmt-i386.sh' && unset LAUNCHER_BINFMT_USERNS && binfmt_prune && ls $binfmt_dir" 2>&1) || true
+  kill "$live" 2>/dev/null || true
+  problems=""
+  while IFS='|' read -r entry fate; do
+    if printf '%s\n' "$out" | grep -qx "$entry"; then
+      [ "$fate" = stays ] || problems="$problems
+$entry stayed: its owner is proven gone"
+    else
+      [ "$fate" = gone ] || problems="$problems
+$entry was removed: its owner is not proven gone"
+    fi
+  done <<ROWS
+$rows
+ROWS
+  [ -z "$problems" ] || problems="$problems
+$out"
+  verdict "$name" "$problems"
+fi
+
 # 4. The host tree pulls in a Wine tables' tree and a fuzz tree that are not there.
 cmake -S "$source" -B "$work/host" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLAUNCHER_SAME_PUBLISHER_ONLY=ON \
   -DLAUNCHER_WINE_TEST_DIR="$work/missing-wine-tests" -DLAUNCHER_FUZZ_DIR="$work/missing-fuzz" >"$work/host.log" 2>&1 ||
