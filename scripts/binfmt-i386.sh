@@ -34,7 +34,7 @@ binfmt_isolation_missing() {
   if [ "$(id -u)" != 0 ]; then
     echo "a binfmt_misc of its own needs root (a user namespace whose IDs are the machine's); run as root"
   elif ! command -v unshare >/dev/null || ! unshare --user --map-root-user true 2>/dev/null; then
-    echo "this machine makes no user namespaces (turned off: sysctl user.max_user_namespaces, kernel.unprivileged_userns_clone, or a container's policy), so no binfmt_misc of its own can be had"
+    echo "no user namespace can be made here (turned off: sysctl user.max_user_namespaces, kernel.unprivileged_userns_clone or a container's policy; or this runs in a chroot, where the kernel makes none), so no binfmt_misc of its own can be had"
   elif ! unshare --user --map-root-user --mount sh -c "mount -t binfmt_misc binfmt_misc $binfmt_dir" 2>/dev/null; then
     echo "this kernel ($(uname -r)) gives a user namespace no binfmt_misc instance of its own (Linux 6.7 and later do)"
   else
@@ -55,7 +55,9 @@ binfmt_isolate() {
   setpriv --pdeathsig KILL unshare --user --mount --pid --fork --kill-child --propagation private -- sh -c '
     read _go <"$0" && [ "$_go" = mapped ] || { echo "binfmt_isolate: the user namespace got no ID map" >&2; exit 1; }
     mount -t proc proc /proc && mount -t binfmt_misc binfmt_misc '"$binfmt_dir"' || exit 1
-    LAUNCHER_BINFMT_USERNS=$(readlink /proc/self/ns/user) && export LAUNCHER_BINFMT_USERNS && exec "$@"' \
+    # SIGKILL to this first process, and so to the whole namespace, when unshare dies (set here, once
+    # the namespace is made: the --kill-child of unshare does not hold past it).
+    LAUNCHER_BINFMT_USERNS=$(readlink /proc/self/ns/user) && export LAUNCHER_BINFMT_USERNS && exec setpriv --pdeathsig KILL "$@"' \
     "$_bf_fifo" "$@" &
   _bf_unshare=$!
   trap 'kill -KILL $_bf_unshare 2>/dev/null; rm -f "$_bf_fifo"; exit 143' TERM
