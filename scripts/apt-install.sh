@@ -29,6 +29,7 @@ apt_tmp=$(mktemp -d)
 trap 'rm -rf "$apt_tmp"' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
+trap 'exit 129' HUP
 
 # apt_unreadable_indexes: apt's output on standard input; prints each index it could not fetch, as
 # "archive|suite|what|reason" (archive: as apt names its lists, deb.debian.org_debian-security; what:

@@ -3,40 +3,140 @@
 # scripts/make-test.sh (EMULATE_32BIT=1: an entry that makes a native kernel refuse them) and
 # scripts/wine-test-preset.sh.
 #
-# binfmt_misc is machine-wide and asked before the kernel's own ELF loader, the newest entry first. Each
-# entry of ours is named launcher-<what>-i386-<PID namespace>-<PID> after the process that registered
-# it, which removes it when it exits. A process killed outright (a ctest timeout) cannot, so an entry
-# whose process is gone is removed by the next run in the same PID namespace; one from another namespace
-# (a make fresh root's) cannot be weighed from here and is left alone.
+# binfmt_misc is asked before the kernel's own ELF loader, the newest entry first. Since Linux 6.7 each
+# user namespace can mount a binfmt_misc instance of its own, whose entries apply to its processes only
+# and go when the namespace ends: binfmt_isolate runs a command in one, and every entry of ours is made
+# there wherever the kernel has them, so that nothing is written to the machine's binfmt_misc and no run,
+# however it ends, leaves anything there. On an older kernel (or with user namespaces turned off) the
+# qemu-i386 entry of a machine that cannot run 32-bit programs is the machine's, as before: named
+# launcher-<what>-i386-<PID namespace>-<PID>-<start time> after the process that registered it, which
+# removes it when it exits; a later run removes it only where its owner is proven gone (no such process
+# in this PID namespace, or one that started at another time), leaves every other alone, and no entry
+# ever decides which path a run takes: the kernel's probe does (kernel_runs_i386).
 binfmt_dir=/proc/sys/fs/binfmt_misc
 binfmt_pidns=$(readlink /proc/self/ns/pid 2>/dev/null | tr -cd 0-9)
 
-# binfmt_prune: removes this namespace's entries of ours whose process is gone (as root; otherwise
-# they stay, and count as live).
+# _bf_started PID: the process's start time (clock ticks since boot; field 22 of its stat), or nothing.
+_bf_started() {
+  sed -n 's/^.*) //p' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f20
+}
+
+# binfmt_private: whether $binfmt_dir is the binfmt_misc instance of this process's own user namespace,
+# mounted by binfmt_isolate (not the machine's).
+binfmt_private() {
+  [ -n "${LAUNCHER_BINFMT_USERNS:-}" ] && [ "$LAUNCHER_BINFMT_USERNS" = "$(readlink /proc/self/ns/user 2>/dev/null)" ] &&
+    [ -e "$binfmt_dir/register" ]
+}
+
+# binfmt_isolation_missing: where no binfmt_misc instance of its own can be had here, prints why on one
+# line and returns 0; returns 1 where binfmt_isolate works.
+binfmt_isolation_missing() {
+  if [ "$(id -u)" != 0 ]; then
+    echo "a binfmt_misc of its own needs root (a user namespace whose IDs are the machine's); run as root"
+  elif ! command -v unshare >/dev/null || ! unshare --user --map-root-user true 2>/dev/null; then
+    echo "no user namespace can be made here (turned off: sysctl user.max_user_namespaces, kernel.unprivileged_userns_clone or a container's policy; or this runs in a chroot, where the kernel makes none), so no binfmt_misc of its own can be had"
+  elif ! unshare --user --map-root-user --mount sh -c "mount -t binfmt_misc binfmt_misc $binfmt_dir" 2>/dev/null; then
+    echo "this kernel ($(uname -r)) gives a user namespace no binfmt_misc instance of its own (Linux 6.7 and later do)"
+  else
+    return 1
+  fi
+}
+
+# binfmt_isolate COMMAND...: runs COMMAND in a user, mount and PID namespace of its own, every user and
+# group ID mapped to itself (apt's _apt, a root's files: the machine's IDs), /proc mounted anew and a
+# binfmt_misc instance of its own on $binfmt_dir. Returns COMMAND's status. Needs root (the maps are
+# written from outside). Everything in the namespace is killed when it ends: when COMMAND ends, when this
+# shell is killed (even with SIGKILL), or when it gets TERM, HUP or INT (then it exits 143, 129, 130).
+binfmt_isolate() {
+  _bf_fifo=$(mktemp -u "${TMPDIR:-/tmp}/launcher-userns.XXXXXX") && mkfifo -m 600 "$_bf_fifo" || return 1
+  _bf_outer=$(readlink /proc/self/ns/user)
+  # setpriv: SIGKILL to unshare when this shell dies; --kill-child: SIGKILL to the namespace's first
+  # process when unshare dies, and with it to every process of the namespace.
+  setpriv --pdeathsig KILL unshare --user --mount --pid --fork --kill-child --propagation private -- sh -c '
+    read _go <"$0" && [ "$_go" = mapped ] || { echo "binfmt_isolate: the user namespace got no ID map" >&2; exit 1; }
+    mount -t proc proc /proc && mount -t binfmt_misc binfmt_misc '"$binfmt_dir"' || exit 1
+    # SIGKILL to this first process, and so to the whole namespace, when unshare dies (set here, once
+    # the namespace is made: the --kill-child of unshare does not hold past it).
+    LAUNCHER_BINFMT_USERNS=$(readlink /proc/self/ns/user) && export LAUNCHER_BINFMT_USERNS && exec setpriv --pdeathsig KILL "$@"' \
+    "$_bf_fifo" "$@" &
+  _bf_unshare=$!
+  trap 'kill -KILL $_bf_unshare 2>/dev/null; rm -f "$_bf_fifo"; exit 143' TERM
+  trap 'kill -KILL $_bf_unshare 2>/dev/null; rm -f "$_bf_fifo"; exit 129' HUP
+  trap 'kill -KILL $_bf_unshare 2>/dev/null; rm -f "$_bf_fifo"; exit 130' INT
+  _bf_tries=0
+  while [ "$(readlink "/proc/$_bf_unshare/ns/user" 2>/dev/null)" = "$_bf_outer" ] && [ "$_bf_tries" -lt 400 ]; do
+    _bf_tries=$((_bf_tries + 1))
+    sleep 0.05
+  done
+  _bf_go=failed
+  if [ "$(readlink "/proc/$_bf_unshare/ns/user" 2>/dev/null || echo "$_bf_outer")" != "$_bf_outer" ] &&
+     echo '0 0 4294967295' >"/proc/$_bf_unshare/uid_map" && echo '0 0 4294967295' >"/proc/$_bf_unshare/gid_map"; then
+    _bf_go=mapped
+  fi
+  if kill -0 "$_bf_unshare" 2>/dev/null; then
+    echo "$_bf_go" >"$_bf_fifo" &  # the namespace's reader may be gone: never wait for it here
+    _bf_writer=$!
+  fi
+  _bf_status=0
+  wait "$_bf_unshare" || _bf_status=$?
+  kill "${_bf_writer:-}" 2>/dev/null || true
+  rm -f "$_bf_fifo"
+  trap - TERM HUP INT
+  return "$_bf_status"
+}
+
+# binfmt_prune: removes the machine-wide entries of ours (older kernels) whose registering process is
+# proven gone: of this PID namespace, and no such process, or one that started at another time (a
+# reused PID). Every other entry is left alone: another namespace's, a live run's, an unweighable one.
 binfmt_prune() {
+  binfmt_private && return 0
   for _bf_entry in "$binfmt_dir"/launcher-*-i386-*; do
     [ -f "$_bf_entry" ] || continue
-    _bf_owner=${_bf_entry##*-i386-}
-    case $_bf_owner in *-*) ;; *) _bf_owner=$binfmt_pidns-$_bf_owner ;; esac  # named before namespaces were
-    [ "${_bf_owner%-*}" = "$binfmt_pidns" ] || continue
-    kill -0 "${_bf_owner##*-}" 2>/dev/null || echo -1 >"$_bf_entry" 2>/dev/null || true
+    _bf_owner=${_bf_entry##*-i386-}  # <ns>-<pid>-<start time>; older names: <ns>-<pid>, <pid>
+    case $_bf_owner in
+      *-*-*) ;;
+      *) continue ;;  # named without its start time: a live PID proves nothing, so left alone
+    esac
+    [ "${_bf_owner%%-*}" = "$binfmt_pidns" ] || continue
+    _bf_pid=${_bf_owner#*-}
+    _bf_pid=${_bf_pid%-*}
+    _bf_now=$(_bf_started "$_bf_pid")
+    [ "$_bf_now" = "${_bf_owner##*-}" ] || echo -1 >"$_bf_entry" 2>/dev/null || true
   done
 }
 
-# binfmt_ours WHAT: whether an entry of ours of that kind (test: qemu-i386; refuses: EMULATE_32BIT's)
-# is registered (after binfmt_prune: a live one, or one that cannot be weighed).
-binfmt_ours() {
-  for _bf_entry in "$binfmt_dir"/launcher-"$1"-i386-*; do
-    [ -f "$_bf_entry" ] && return 0
+# binfmt_leftovers: names each launcher-* entry in the machine's binfmt_misc (never in a run's own),
+# with the one command that removes it. Where the kernel runs 32-bit programs, no run of this design
+# makes one there, so each is an older design's (or a foreign run's); they never change the path a run
+# takes. Returns 1 where the machine's own 32-bit programs fail (the kernel runs them, 32-bit Wine does
+# not) while such an entry is there; the caller fails then, saying so.
+binfmt_leftovers() {
+  binfmt_private && return 0
+  # Where this mount namespace has the machine's binfmt_misc unmounted, its entries still act: they are
+  # read through a mount of a throwaway mount namespace (as root).
+  _bf_list='for _bf_e in '"$binfmt_dir"'/launcher-*; do [ -f "$_bf_e" ] && echo "${_bf_e##*/} $(sed -n "s/^interpreter //p" "$_bf_e")"; done; true'
+  _bf_remove="echo -1 >$binfmt_dir/"
+  if [ -e "$binfmt_dir/register" ]; then
+    _bf_found=$(sh -c "$_bf_list")
+  elif [ "$(id -u)" = 0 ]; then
+    _bf_found=$(unshare --mount sh -c "mount -t binfmt_misc binfmt_misc $binfmt_dir 2>/dev/null || exit 0; $_bf_list" 2>/dev/null || true)
+    _bf_remove="unshare --mount sh -c 'mount -t binfmt_misc binfmt_misc $binfmt_dir && echo -1 >$binfmt_dir/"
+  else
+    return 0
+  fi
+  [ -n "$_bf_found" ] || return 0
+  printf '%s\n' "$_bf_found" | while read -r _bf_name _bf_interpreter; do
+    case $_bf_remove in
+      *\'*) _bf_command="$_bf_remove$_bf_name'" ;;
+      *) _bf_command="$_bf_remove$_bf_name" ;;
+    esac
+    echo "binfmt_misc holds $_bf_name ($_bf_interpreter), left by a run of make test (an older design's, or another namespace's); remove it with: $_bf_command"
   done
-  return 1
-}
-
-# binfmt_drop WHAT: removes every entry of ours of that kind, whoever registered it (as root).
-binfmt_drop() {
-  for _bf_entry in "$binfmt_dir"/launcher-"$1"-i386-*; do
-    [ ! -f "$_bf_entry" ] || echo -1 >"$_bf_entry" 2>/dev/null || true
-  done
+  if kernel_runs_i386 "${1:-${TMPDIR:-/tmp}}" && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "this kernel runs 32-bit programs, but 32-bit Wine fails here: an entry above refuses them machine-wide"
+    return 1
+  fi
+  return 0
 }
 
 # binfmt_qemu_i386: prints the qemu that an enabled entry for i386 ELF files names, whoever registered
@@ -64,11 +164,12 @@ kernel_runs_i386() {
   [ "$_bf_status" = 42 ]
 }
 
-# binfmt_register WHAT INTERPRETER [FLAGS]: registers launcher-WHAT-i386-<ns>-<this shell's PID> for i386
-# ELF executables and shared objects, and prints its path.
+# binfmt_register WHAT INTERPRETER [FLAGS]: registers launcher-WHAT-i386-<ns>-<this shell's PID>-<its start
+# time> for i386 ELF executables and shared objects, and prints its path. In a run's own binfmt_misc
+# where there is one (binfmt_isolate); the machine's is mounted only outside one.
 binfmt_register() {
-  [ -e "$binfmt_dir/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt_dir" 2>/dev/null || true
-  _bf_name=launcher-$1-i386-$binfmt_pidns-$$
+  binfmt_private || [ -e "$binfmt_dir/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt_dir" 2>/dev/null || true
+  _bf_name=launcher-$1-i386-$binfmt_pidns-$$-$(_bf_started $$)
   printf '%s' ":$_bf_name:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$2:${3:-}" \
     >"$binfmt_dir/register" || return 1
   echo "$binfmt_dir/$_bf_name"

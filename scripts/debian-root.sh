@@ -74,7 +74,11 @@ new_root() {
   local base
   base=$(minbase_root "$1") || return 1
   # Called from `||`, where set -e does not act: every step is checked here.
-  if ! { rm -rf "$2" && mkdir -p "${2%/*}" && cp -a "$base" "$2" && cp /etc/resolv.conf "$2/etc/resolv.conf" &&
+  # Its /dev is left empty: in_root mounts the machine's there, and a user namespace (make test
+  # EMULATE_32BIT=1's) may not make the device nodes that debootstrap put in the minbase root's.
+  if ! { rm -rf "$2" && mkdir -p "$2/dev" &&
+         find "$base" -mindepth 1 -maxdepth 1 ! -name dev -exec cp -a -t "$2/" {} + &&
+         cp /etc/resolv.conf "$2/etc/resolv.conf" &&
          mkdir -p "$2/usr/local/share/ca-certificates"; }; then
     echo "could not copy the minbase root of Debian $1 to $2" >&2
     return 1
@@ -104,7 +108,9 @@ in_root() {
   unshare --mount --propagation unchanged --pid --fork --kill-child bash -c '
     root=$1 command=$2
     mount --make-rprivate / 2>/dev/null || true
-    mount -t proc proc "$root/proc" && mount -t sysfs sys "$root/sys" && mount --rbind /dev "$root/dev" || exit 1
+    # In a user namespace (make test EMULATE_32BIT=1) sysfs cannot be mounted anew: the machine'"'"'s is bound.
+    mount -t proc proc "$root/proc" && { mount -t sysfs sys "$root/sys" 2>/dev/null || mount --rbind /sys "$root/sys"; } &&
+      mount --rbind /dev "$root/dev" || exit 1
     # The kernel'"'"'s binfmt_misc entries apply in the root too: show them there, as on the host.
     mount -t binfmt_misc binfmt_misc "$root/proc/sys/fs/binfmt_misc" 2>/dev/null || true
     while IFS= read -r bind; do

@@ -23,6 +23,8 @@ root=$PWD/build/fresh/$release
 archives=$PWD/build/fresh/$release-archives
 logs=$PWD/build/fresh/$release-logs
 stand_ins=""
+# TERM, HUP and INT end the script through its EXIT trap (dash runs no EXIT trap when a signal ends it).
+trap 'exit 143' TERM; trap 'exit 129' HUP; trap 'exit 130' INT
 trap '[ -z "$stand_ins" ] || { kill $(cat "$stand_ins"/*.pid 2>/dev/null) 2>/dev/null; rm -rf "$stand_ins"; }; rm -rf "$root"' EXIT
 new_root "$release" "$root" || exit 2
 rm -rf "$logs" && mkdir -p "$logs"

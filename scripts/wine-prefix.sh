@@ -2,7 +2,8 @@
 # the installers' and the shipped file's tests, the demo and the bench.
 #
 # new_wine_prefix PREFIX TEMPLATES [LOADER] [32bit]: PREFIX made anew as a copy of a template that
-# wineboot made once, in TEMPLATES, for a loader (LOADER, else WINELOADER, else the 32-bit one), WINEARCH
+# wineboot made once, in the folder TEMPLATES (whatever the run: make test EMULATE_32BIT=1 gives its
+# callers another folder through LAUNCHER_WINE_TEMPLATES, see wine_templates), for a loader (LOADER, else WINELOADER, else the 32-bit one), WINEARCH
 # and the installed Wine. wineboot writes 1.3 GB a prefix, 1.2 GB of it the DLL folders (system32,
 # syswow64, winsxs); the copy's DLL folders are hard links to the template's, so that a prefix costs some
 # 50 MB and a test run's tree stays small. Every other file is copied, as Wine and the tests rewrite some
@@ -56,8 +57,6 @@ _wp_make() {
 }
 
 new_wine_prefix() {
-  # make test EMULATE_32BIT=1 on a machine that runs 32-bit programs keeps its templates apart.
-  [ -z "${LAUNCHER_NATIVE_32BIT_REFUSED:-}" ] || set -- "$1" "$2-emulated" "${3:-}" "${4:-}"
   _wp_loader=${3:-${WINELOADER:-/usr/lib/wine/wine}}
   _wp_id=$(_wp_key "$_wp_loader")
   _wp_template=$2/$_wp_id
@@ -78,8 +77,12 @@ new_wine_prefix() {
   mkdir -p "$1"
   (
     flock -s 8
-    tar -C "$_wp_template" --exclude=./drive_c/windows/system32 --exclude=./drive_c/windows/syswow64 \
-      --exclude=./drive_c/windows/winsxs -cf - . | tar -C "$1" -xf - &&
+    # Both tars' statuses (sh has no pipefail): a copy whose reading side failed is no copy.
+    _wp_read=$(mktemp) || exit 1
+    { tar -C "$_wp_template" --exclude=./drive_c/windows/system32 --exclude=./drive_c/windows/syswow64 \
+        --exclude=./drive_c/windows/winsxs -cf - . || echo "$?" >"$_wp_read"; } | tar -C "$1" -xf - &&
+      [ ! -s "$_wp_read" ] || { rm -f "$_wp_read"; exit 1; }
+    rm -f "$_wp_read"
     for _wp_folder in system32 syswow64 winsxs; do
       [ ! -d "$_wp_template/drive_c/windows/$_wp_folder" ] ||
         cp -al "$_wp_template/drive_c/windows/$_wp_folder" "$1/drive_c/windows/" || exit 1
@@ -87,6 +90,13 @@ new_wine_prefix() {
   ) 8>"$2/.lock" && _wp_whole "$1" "$_wp_id" "${4:-}" ||
     { echo "new_wine_prefix: could not copy $_wp_template to $1" >&2; return 1; }
   echo disable >"$1/.update-timestamp"
+}
+
+# wine_templates SOURCE_DIRECTORY: the folder of the run's templates: LAUNCHER_WINE_TEMPLATES where set
+# (make test EMULATE_32BIT=1 keeps its templates apart, in build/wine-templates-emulated), else
+# SOURCE_DIRECTORY/build/wine-templates.
+wine_templates() {
+  echo "${LAUNCHER_WINE_TEMPLATES:-$1/build/wine-templates}"
 }
 
 wine_prefix_current() {

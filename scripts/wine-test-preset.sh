@@ -8,16 +8,13 @@ if [ -n "${LAUNCHER_WINE_PRESET:-}" ]; then
   echo "$LAUNCHER_WINE_PRESET"
   exit 0
 fi
-# The kernel decides, not binfmt_misc: an entry of ours whose run was killed (a ctest timeout) is removed
-# first where it can be weighed (scripts/binfmt-i386.sh), and never makes a machine that runs 32-bit
-# programs take the emulating path. Only a live refusal of make test EMULATE_32BIT=1 does, for its run.
+# The kernel decides, never the machine's binfmt_misc: whatever entries it holds (another run's qemu, a
+# leftover of an older design) change nothing here. Only make test EMULATE_32BIT=1's refusal does, in
+# the binfmt_misc of that run's own, for that run (scripts/binfmt-i386.sh).
 . "$(dirname "$0")/binfmt-i386.sh"
-binfmt_prune
-if binfmt_ours refuses; then
+if [ -n "${LAUNCHER_NATIVE_32BIT_REFUSED:-}" ] && binfmt_private && [ -f "$LAUNCHER_NATIVE_32BIT_REFUSED" ]; then
   echo win64-tests
 elif kernel_runs_i386 "$(dirname "$0")/../build"; then
-  # Here no run of ours needs qemu: whatever qemu entry of ours is left is a leftover.
-  binfmt_drop test
   echo win32-tests
 # Should the probe itself not run (a build folder mounted noexec), the loader decides, where no qemu
 # entry for i386 stands between it and the kernel.

@@ -7,6 +7,8 @@ set -uo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 helper=$repo/scripts/apt-install.sh
 work=$(mktemp -d)
+# TERM, HUP and INT end the script through its EXIT trap (dash runs no EXIT trap when a signal ends it).
+trap 'exit 143' TERM; trap 'exit 129' HUP; trap 'exit 130' INT
 trap 'rm -rf "$work"' EXIT
 
 # apt's lines, as it printed them.

@@ -7,6 +7,8 @@
 set -eu
 source=$1
 work=$(mktemp -d)
+# TERM, HUP and INT end the script through its EXIT trap (dash runs no EXIT trap when a signal ends it).
+trap 'exit 143' TERM; trap 'exit 129' HUP; trap 'exit 130' INT
 trap 'rm -rf "$work"' EXIT
 commit=$(git -C "$source" rev-parse HEAD)
 

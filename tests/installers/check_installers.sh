@@ -17,6 +17,9 @@ installer=$(readlink -f "$3")
 mkdir -p "$4"
 work=$(readlink -f "$4")
 . "$(dirname "$0")/../wine32/wine32.sh"
+# Where qemu-i386 is needed, its entry goes in a binfmt_misc of this test's own (where the kernel has one).
+wine32_own_binfmt "$0" "$@"
+wine32_on_signals
 ensure_wine32
 
 # Each case gets a copy of the template prefix (scripts/wine-prefix.sh): ten times faster than making a
@@ -82,7 +85,7 @@ emulated_here=$wine32_emulated
 while IFS='|' read -r name install uninstall view line expect; do
   wine32_emulated=$emulated_here
   export WINEPREFIX=$work/prefix
-  new_wine_prefix "$WINEPREFIX" "$source/build/wine-templates" "$wine64" 32bit
+  new_wine_prefix "$WINEPREFIX" "$(wine_templates "$source")" "$wine64" 32bit
   problems=()
   contents >"$work/before"
   installed_ok=yes

@@ -23,7 +23,9 @@ export WINEARCH=win64 WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
 # The i686 kit's programs are 32-bit: its prefix needs Wine's 32-bit DLLs.
 bits=""
 [ "$arch" != i686 ] || bits=32bit
-new_wine_prefix "$WINEPREFIX" "$source/build/wine-templates" /usr/lib/wine/wine64 $bits
+new_wine_prefix "$WINEPREFIX" "$(wine_templates "$source")" /usr/lib/wine/wine64 $bits
+# TERM, HUP and INT end the script through its EXIT trap (dash runs no EXIT trap when a signal ends it).
+trap 'exit 143' TERM; trap 'exit 129' HUP; trap 'exit 130' INT
 # Gone when the test ends: only the template stays.
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; /usr/lib/wine/wineserver -w; rm -rf "$WINEPREFIX"' EXIT
 

@@ -18,6 +18,8 @@ cache=$(readlink -f "$3")
 mode=${4:-installed}
 work=$(mktemp -d "$cache/run.XXXXXX")
 server=""
+# TERM, HUP and INT end the script through its EXIT trap (dash runs no EXIT trap when a signal ends it).
+trap 'exit 143' TERM; trap 'exit 129' HUP; trap 'exit 130' INT
 trap '[ -z "$server" ] || kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
 export DEBIAN_ROOTS=$source/build
 src="$work/a clone/src"

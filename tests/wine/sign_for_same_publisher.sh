@@ -9,6 +9,8 @@
 set -eu
 out=$(readlink -f "$1") launcher=$(readlink -f "$2") installer=$(readlink -f "$3")
 work=$(mktemp -d)
+# TERM, HUP and INT end the script through its EXIT trap (dash runs no EXIT trap when a signal ends it).
+trap 'exit 143' TERM; trap 'exit 129' HUP; trap 'exit 130' INT
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 quiet() { "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; "$@"; exit 1; }; }

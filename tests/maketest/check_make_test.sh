@@ -1,0 +1,172 @@
+#!/bin/sh
+# make test's own machinery, each row against the scripts of SOURCE_DIRECTORY (so that a row can be run
+# against an older tree's, to see it fail there):
+# - the shipped test's template rows hold on make test EMULATE_32BIT=1's path too (its variables set);
+# - a launcher-* entry that a run of another PID namespace left in the machine's binfmt_misc never makes
+#   a machine that runs 32-bit programs take the emulating path, and is named with the command that
+#   removes it (staged in a binfmt_misc instance of a user namespace of this test's own, never the
+#   machine's; where the kernel has none, the row is skipped, saying so);
+# - a /bin/sh (dash) test script that registered qemu-i386 removes its entry when SIGTERM ends it
+#   (staged likewise, with a stand-in qemu);
+# - a test tree that is missing fails the ctest run, naming it.
+#
+# Usage: check_make_test.sh SOURCE_DIRECTORY WORK_DIRECTORY
+# Exit status: 0 all passed (or skipped), 1 a row failed, 77 every row that needs a binfmt_misc of its
+# own was skipped and none failed.
+set -eu
+source=$(readlink -f "$1")
+mkdir -p "$2"
+work=$(readlink -f "$2")
+trap 'exit 143' TERM; trap 'exit 129' HUP; trap 'exit 130' INT
+passed=0 failed=0 skipped=0
+verdict() {  # name, then the problems found ("" for none)
+  if [ -z "$2" ]; then passed=$((passed + 1)); echo "ok: $1"
+  else failed=$((failed + 1)); echo "FAILED: $1"; printf '%s\n' "$2" | sed 's/^/  /'; fi
+}
+. "$source/scripts/binfmt-i386.sh"
+# A user namespace whose binfmt_misc is its own: where this kernel gives none, the rows that need one skip.
+own_binfmt=yes
+unshare --user --map-root-user --mount sh -c "mount -t binfmt_misc binfmt_misc $binfmt_dir" 2>/dev/null || own_binfmt=""
+staged() {  # sh script: run in a user and mount namespace with a binfmt_misc of its own, as "the machine's"
+  unshare --user --map-root-user --mount sh -c "mount -t binfmt_misc binfmt_misc $binfmt_dir && $1"
+}
+i386_entry() {  # name, interpreter, flags: the registration line of an i386 entry such as a run makes
+  printf '%s' ":$1:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$2:${3:-}"
+}
+natively=""
+kernel_runs_i386 "$work" && natively=yes
+
+# 1. The template rows with make test EMULATE_32BIT=1's variables set (they stop before any 32-bit program).
+out=$(LAUNCHER_NATIVE_32BIT_REFUSED=$work/no-such-entry LAUNCHER_WINE_TEMPLATES=$work/run-templates \
+  LAUNCHER_SHIPPED_TEMPLATE_ROWS_ONLY=1 "$source/tests/shipped/run_under_wine32.sh" /bin/true /bin/true "$work/shipped" 2>&1) &&
+  status=0 || status=$?
+problems=""
+[ "$status" = 0 ] || problems="exit status $status"
+[ "$(printf '%s\n' "$out" | grep -c '^ok: template')" = 5 ] || problems="$problems
+$(printf '%s\n' "$out" | grep -v '^ok:')"
+verdict "the shipped test's template rows under make test EMULATE_32BIT=1's variables" "$problems"
+
+# 2. Another PID namespace's refusal entry (its run killed outright, say), in "the machine's" binfmt_misc.
+name="a launcher-* refusal left by a run of another PID namespace neither chooses the path nor goes unsaid"
+if [ -z "$own_binfmt" ]; then
+  skipped=$((skipped + 1)); echo "SKIP: $name: no binfmt_misc of a user namespace's own here ($(uname -r))"
+else
+  foreign=launcher-refuses-i386-4026500001-4242-1
+  out=$(staged "printf '%s' '$(i386_entry "$foreign" "$work/no-such-interpreter")' >$binfmt_dir/register &&
+    echo preset=\$(env -u LAUNCHER_WINE_PRESET -u LAUNCHER_NATIVE_32BIT_REFUSED -u LAUNCHER_BINFMT_USERNS '$source/scripts/wine-test-preset.sh') &&
+    { . '$source/scripts/binfmt-i386.sh'; unset LAUNCHER_BINFMT_USERNS; binfmt_leftovers '$work'; echo leftovers=\$?; } &&
+    ls $binfmt_dir" 2>&1) || true
+  problems=""
+  expected=win64-tests
+  [ -z "$natively" ] || expected=win32-tests
+  printf '%s\n' "$out" | grep -qx "preset=$expected" ||
+    problems="the path taken: $(printf '%s\n' "$out" | sed -n 's/^preset=//p'), expected the kernel's answer, $expected"
+  printf '%s\n' "$out" | grep -qF "remove it with: echo -1 >$binfmt_dir/$foreign" ||
+    problems="$problems
+not named with the command that removes it"
+  if [ -n "$natively" ]; then
+    printf '%s\n' "$out" | grep -qx "leftovers=1" ||
+      problems="$problems
+32-bit Wine fails because of it, and make test's check did not fail: $(printf '%s\n' "$out" | grep '^leftovers=')"
+  fi
+  printf '%s\n' "$out" | grep -qx "$foreign" || problems="$problems
+the entry was removed: its owner could not be proven gone"
+  [ -z "$problems" ] || problems="$problems
+$out"
+  verdict "$name${natively:+ (this kernel runs 32-bit programs)}" "$problems"
+fi
+
+# 3. A /bin/sh script that registered qemu-i386 (ensure_wine32), ended by SIGTERM: its entry goes.
+name="a /bin/sh test script that registered qemu-i386 removes its entry when SIGTERM ends it"
+if [ -z "$own_binfmt" ]; then
+  skipped=$((skipped + 1)); echo "SKIP: $name: no binfmt_misc of a user namespace's own here ($(uname -r))"
+else
+  stage=$work/dash-trap
+  rm -rf "$stage"
+  mkdir -p "$stage/tests/row" "$stage/bin"
+  ln -s "$source/scripts" "$stage/scripts"
+  ln -s "$source/tests/wine32" "$stage/tests/wine32"
+  printf '#!/bin/sh\necho "qemu-i386 stand-in"\n' >"$stage/bin/qemu-i386"
+  chmod +x "$stage/bin/qemu-i386"
+  cat >"$stage/tests/row/registers.sh" <<'ROW'
+#!/bin/sh
+set -eu
+. "$(dirname "$0")/../wine32/wine32.sh"
+ensure_wine32 >/dev/null
+echo "registered: $wine32_entry"
+sleep 60 &
+wait
+ROW
+  out=$(staged "printf '%s' '$(i386_entry launcher-refuses-i386-stand-in "$work/no-such-interpreter")' >$binfmt_dir/register &&
+    PATH='$stage/bin':\$PATH; export PATH
+    dash '$stage/tests/row/registers.sh' >'$stage/out' 2>&1 & row=\$!
+    for _ in \$(seq 100); do grep -q registered '$stage/out' && break; sleep 0.1; done
+    cat '$stage/out'; kill -TERM \$row; wait \$row; echo status=\$?
+    ls $binfmt_dir" 2>&1) || true
+  problems=""
+  printf '%s\n' "$out" | grep -q '^registered: .*launcher-test-i386' || problems="no entry registered"
+  printf '%s\n' "$out" | grep -qx 'status=143' || problems="$problems
+not ended by SIGTERM with status 143"
+  ! printf '%s\n' "$out" | grep -q '^launcher-test-i386' || problems="$problems
+its entry is left: $(printf '%s\n' "$out" | grep '^launcher-test-i386')"
+  [ -z "$problems" ] || problems="$problems
+$out"
+  verdict "$name" "$problems"
+fi
+
+# 3b. On a kernel without binfmt_misc instances of a namespace's own, qemu's entries are the machine's:
+# a later run removes one only where its owner is proven gone (staged in an instance of our own here).
+name="binfmt_prune removes only entries whose owner is proven gone"
+if [ -z "$own_binfmt" ]; then
+  skipped=$((skipped + 1)); echo "SKIP: $name: no binfmt_misc of a user namespace's own here ($(uname -r))"
+else
+  sleep 60 &
+  live=$!
+  live_start=$(sed -n 's/^.*) //p' "/proc/$live/stat" | cut -d' ' -f20)
+  gone=$(sh -c 'echo $$')
+  ns=$binfmt_pidns
+  # entry name | whether it must stay
+  rows="launcher-test-i386-$ns-$gone-12345|gone
+launcher-test-i386-$ns-$live-1|gone
+launcher-test-i386-$ns-$live-$live_start|stays
+launcher-test-i386-4026500002-$gone-12345|stays
+launcher-test-i386-$ns-$gone|stays"
+  register=$(printf '%s\n' "$rows" | while IFS='|' read -r entry _; do
+    printf "printf '%%s' '%s' >%s/register && " "$(i386_entry "$entry" /bin/true)" "$binfmt_dir"; done)
+  out=$(staged "$register . '$source/scripts/binfmt-i386.sh' && unset LAUNCHER_BINFMT_USERNS && binfmt_prune && ls $binfmt_dir" 2>&1) || true
+  kill "$live" 2>/dev/null || true
+  problems=""
+  while IFS='|' read -r entry fate; do
+    if printf '%s\n' "$out" | grep -qx "$entry"; then
+      [ "$fate" = stays ] || problems="$problems
+$entry stayed: its owner is proven gone"
+    else
+      [ "$fate" = gone ] || problems="$problems
+$entry was removed: its owner is not proven gone"
+    fi
+  done <<ROWS
+$rows
+ROWS
+  [ -z "$problems" ] || problems="$problems
+$out"
+  verdict "$name" "$problems"
+fi
+
+# 4. The host tree pulls in a Wine tables' tree and a fuzz tree that are not there.
+cmake -S "$source" -B "$work/host" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLAUNCHER_SAME_PUBLISHER_ONLY=ON \
+  -DLAUNCHER_WINE_TEST_DIR="$work/missing-wine-tests" -DLAUNCHER_FUZZ_DIR="$work/missing-fuzz" >"$work/host.log" 2>&1 ||
+  { cat "$work/host.log"; exit 1; }
+out=$(ctest --test-dir "$work/host" --output-on-failure --no-tests=error -R '^(required|wine|fuzz)\.' 2>&1) && status=0 || status=$?
+problems=""
+[ "$status" != 0 ] || problems="ctest passed (status 0)"
+printf '%s\n' "$out" | grep -q "$work/missing-wine-tests" || problems="$problems
+the missing Wine tables' tree is not named"
+printf '%s\n' "$out" | grep -q "$work/missing-fuzz" || problems="$problems
+the missing fuzz tree is not named"
+[ -z "$problems" ] || problems="$problems
+$out"
+verdict "a missing test tree fails the ctest run, named" "$problems"
+
+echo "$passed passed, $failed failed, $skipped skipped"
+[ "$failed" = 0 ] || exit 1
+[ "$skipped" = 0 ] || [ "$passed" -gt 2 ] || exit 77
