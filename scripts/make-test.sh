@@ -19,13 +19,17 @@
 # test's Debian root; a user namespace may not make device nodes). The tests run inside it: chroot, and
 # apt in the release test's root (every ID is mapped to itself, _apt's included).
 #
-# Usage: make-test.sh (make test), or make-test.sh --in-own-binfmt (its own ctest step, in the namespace).
+# Usage: make-test.sh (make test). make-test.sh --in-own-binfmt is its own ctest step, which it runs in
+# the namespace; anywhere else that step refuses to run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
 . scripts/binfmt-i386.sh
 
 if [ "${1:-}" = --in-own-binfmt ]; then
+  # Outside a namespace of binfmt_isolate's, binfmt_register would write the machine's binfmt_misc, and
+  # nothing would ever remove the refusal.
+  binfmt_private || { echo "make-test.sh --in-own-binfmt: not in a binfmt_misc of its own (binfmt_isolate makes one): refused; run make test" >&2; exit 1; }
   if [ "${EMULATE_32BIT:-}" = 1 ] && kernel_runs_i386 "$top/build"; then
     # An interpreter that is not there: the kernel's exec fails (ENOENT), and no other handler is asked.
     refusal=$(binfmt_register refuses "$top/build/no-native-i386/$$") ||

@@ -8,6 +8,7 @@
 #   machine's; where the kernel has none, the row is skipped, saying so);
 # - a /bin/sh (dash) test script that registered qemu-i386 removes its entry when SIGTERM ends it
 #   (staged likewise, with a stand-in qemu);
+# - make-test.sh --in-own-binfmt, run by hand outside binfmt_isolate's namespace, refuses (staged likewise);
 # - a test tree that is missing fails the ctest run, naming it.
 #
 # Usage: check_make_test.sh SOURCE_DIRECTORY WORK_DIRECTORY
@@ -19,8 +20,8 @@ mkdir -p "$2"
 work=$(readlink -f "$2")
 trap 'exit 143' TERM; trap 'exit 129' HUP; trap 'exit 130' INT
 passed=0 failed=0 skipped=0
-verdict() {  # name, then the problems found ("" for none)
-  if [ -z "$2" ]; then passed=$((passed + 1)); echo "ok: $1"
+verdict() {  # name, then the problems found ("" for none), then the lines that show a pass
+  if [ -z "$2" ]; then passed=$((passed + 1)); echo "ok: $1"; [ -z "${3:-}" ] || printf '%s\n' "$3" | sed 's/^/  saw: /'
   else failed=$((failed + 1)); echo "FAILED: $1"; printf '%s\n' "$2" | sed 's/^/  /'; fi
 }
 . "$source/scripts/binfmt-i386.sh"
@@ -150,6 +151,29 @@ ROWS
   [ -z "$problems" ] || problems="$problems
 $out"
   verdict "$name" "$problems"
+fi
+
+# 3c. make-test.sh --in-own-binfmt run by hand, outside binfmt_isolate's namespace: it must refuse, or
+# its refusal entry goes into "the machine's" binfmt_misc (staged) and stays there.
+name="make-test.sh --in-own-binfmt refuses to run outside a binfmt_misc of its own"
+if [ -z "$own_binfmt" ]; then
+  skipped=$((skipped + 1)); echo "SKIP: $name: no binfmt_misc of a user namespace's own here ($(uname -r))"
+else
+  stage=$work/by-hand
+  rm -rf "$stage"
+  mkdir -p "$stage/no-tests"
+  ln -s "$source/scripts" "$stage/scripts"
+  out=$(staged "env -u LAUNCHER_BINFMT_USERNS EMULATE_32BIT=1 LAUNCHER_CTEST_DIR='$stage/no-tests' \
+    bash '$stage/scripts/make-test.sh' --in-own-binfmt; echo status=\$?; ls $binfmt_dir" 2>&1) || true
+  problems=""
+  printf '%s\n' "$out" | grep -q 'status=[1-9]' || problems="it did not fail: $(printf '%s\n' "$out" | grep '^status=')"
+  printf '%s\n' "$out" | grep -q 'not in a binfmt_misc of its own' || problems="$problems
+no refusal said"
+  ! printf '%s\n' "$out" | grep -q '^launcher-' || problems="$problems
+left in the binfmt_misc it ran in: $(printf '%s\n' "$out" | grep '^launcher-')"
+  [ -z "$problems" ] || problems="$problems
+$out"
+  verdict "$name" "$problems" "$(printf '%s\n' "$out" | grep -e 'not in a binfmt_misc' -e '^status=')"
 fi
 
 # 4. The host tree pulls in a Wine tables' tree and a fuzz tree that are not there.
