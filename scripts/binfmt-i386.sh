@@ -28,18 +28,35 @@ binfmt_private() {
     [ -e "$binfmt_dir/register" ]
 }
 
-# binfmt_isolation_missing: where no binfmt_misc instance of its own can be had here, prints why on one
-# line and returns 0; returns 1 where binfmt_isolate works.
+# binfmt_isolation_missing: whether binfmt_isolate can give a run a binfmt_misc instance of its own here,
+# tried as it does it (IDs mapped from outside, /proc anew, a PID namespace, the instance mounted and seen
+# as its own). Returns 1 where it works. Where it cannot, for want of what the kernel or the machine must
+# give (no user namespace can be made, or a kernel older than 6.7), prints why on one line and returns 0.
+# Where it should work and does not (not root, or binfmt_isolate fails), prints why, with the error, and
+# returns 2: that is a fault to show, never a reason to skip.
 binfmt_isolation_missing() {
+  _bf_err=""
+  if ! command -v unshare >/dev/null || [ "$(cat /proc/sys/user/max_user_namespaces 2>/dev/null)" = 0 ] ||
+     ! _bf_err=$(unshare --user true 2>&1); then
+    echo "no user namespace can be made here (turned off: sysctl user.max_user_namespaces, kernel.unprivileged_userns_clone or a container's policy; or this runs in a chroot, where the kernel makes none), so no binfmt_misc of its own can be had${_bf_err:+: $(printf '%s' "$_bf_err" | tr '\n' ' ')}"
+    return 0
+  fi
+  _bf_release=$(uname -r)
+  _bf_minor=${_bf_release#*.}
+  case ${_bf_release%%.*}.${_bf_minor%%[!0-9]*} in
+    [1-5].*|6.[0-6]) echo "this kernel ($_bf_release) gives a user namespace no binfmt_misc instance of its own (Linux 6.7 and later do)"; return 0 ;;
+  esac
   if [ "$(id -u)" != 0 ]; then
     echo "a binfmt_misc of its own needs root (a user namespace whose IDs are the machine's); run as root"
-  elif ! command -v unshare >/dev/null || ! unshare --user --map-root-user true 2>/dev/null; then
-    echo "no user namespace can be made here (turned off: sysctl user.max_user_namespaces, kernel.unprivileged_userns_clone or a container's policy; or this runs in a chroot, where the kernel makes none), so no binfmt_misc of its own can be had"
-  elif ! unshare --user --map-root-user --mount sh -c "mount -t binfmt_misc binfmt_misc $binfmt_dir" 2>/dev/null; then
-    echo "this kernel ($(uname -r)) gives a user namespace no binfmt_misc instance of its own (Linux 6.7 and later do)"
-  else
-    return 1
+    return 2
   fi
+  # In a subshell: binfmt_isolate sets and clears traps of its own.
+  if ! _bf_err=$( (binfmt_isolate sh -c '[ "$LAUNCHER_BINFMT_USERNS" = "$(readlink /proc/self/ns/user)" ] && [ -e '"$binfmt_dir"'/register ] ||
+      { echo "no binfmt_misc of its own in the namespace" >&2; exit 1; }') 2>&1 ); then
+    echo "binfmt_isolate fails on this kernel ($_bf_release), which gives a user namespace a binfmt_misc of its own: $(printf '%s' "${_bf_err:-no message}" | tr '\n' ' ')"
+    return 2
+  fi
+  return 1
 }
 
 # binfmt_isolate COMMAND...: runs COMMAND in a user, mount and PID namespace of its own, every user and

@@ -9,6 +9,7 @@
 # - a /bin/sh (dash) test script that registered qemu-i386 removes its entry when SIGTERM ends it
 #   (staged likewise, with a stand-in qemu);
 # - make-test.sh --in-own-binfmt, run by hand outside binfmt_isolate's namespace, refuses (staged likewise);
+# - the probe of the emulating path skips only for a missing feature, and shows any other fault;
 # - a test tree that is missing fails the ctest run, naming it.
 #
 # Usage: check_make_test.sh SOURCE_DIRECTORY WORK_DIRECTORY
@@ -175,6 +176,37 @@ left in the binfmt_misc it ran in: $(printf '%s\n' "$out" | grep '^launcher-')"
 $out"
   verdict "$name" "$problems" "$(printf '%s\n' "$out" | grep -e 'not in a binfmt_misc' -e '^status=')"
 fi
+
+# 3d. The probe that decides whether the emulating path runs: a missing feature (user namespaces off, a
+# kernel before 6.7) is its one line, status 0; any other fault of binfmt_isolate is status 2, its
+# error shown (stand-ins on PATH play each machine).
+name="binfmt_isolation_missing tells a missing feature from a fault of binfmt_isolate"
+stubs=$work/probe-stubs
+mkdir -p "$stubs/old-kernel" "$stubs/no-userns" "$stubs/fault"
+printf '#!/bin/sh\necho 6.1.0-28-amd64\n' >"$stubs/old-kernel/uname"
+printf '#!/bin/sh\necho "unshare: unshare failed: No space left on device" >&2; exit 1\n' >"$stubs/no-userns/unshare"
+printf '#!/bin/sh\necho "setpriv stand-in: the probe reached binfmt_isolate" >&2; exit 1\n' >"$stubs/fault/setpriv"
+chmod +x "$stubs"/*/*
+out=""
+for machine in old-kernel no-userns fault real; do
+  out="$out
+$machine: $(PATH=$stubs/$machine:$PATH; . "$source/scripts/binfmt-i386.sh"; unset LAUNCHER_BINFMT_USERNS
+    why=$(binfmt_isolation_missing 2>&1) && st=0 || st=$?; echo "$why status=$st")"
+done
+problems=""
+expect() { printf '%s\n' "$out" | grep -q "^$1: .*$2.* status=$3\$" || problems="$problems
+$1: expected status $3 and \"$2\""; }
+expect old-kernel "this kernel (6.1.0-28-amd64)" 0
+expect no-userns "no user namespace can be made" 0
+if [ "$(id -u)" = 0 ]; then
+  expect fault "setpriv stand-in: the probe reached binfmt_isolate" 2
+  if [ -n "$own_binfmt" ]; then expect real "" 1; else expect real "" 0; fi
+else
+  expect fault "needs root" 2
+fi
+[ -z "$problems" ] || problems="$problems
+$out"
+verdict "$name" "$problems" "$(printf '%s\n' "$out" | grep .)"
 
 # 4. The host tree pulls in a Wine tables' tree and a fuzz tree that are not there.
 cmake -S "$source" -B "$work/host" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLAUNCHER_SAME_PUBLISHER_ONLY=ON \

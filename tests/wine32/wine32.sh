@@ -38,7 +38,8 @@ wine32_own_binfmt() {
   . "$(dirname "$0")/../../scripts/binfmt-i386.sh"
   binfmt_private && return 0
   /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
-  binfmt_isolation_missing >/dev/null && return 0
+  _w32_why=$(binfmt_isolation_missing) && return 0
+  [ $? = 1 ] || { echo "$0: $_w32_why" >&2; exit 1; }
   _w32_status=0
   binfmt_isolate "$@" || _w32_status=$?
   exit "$_w32_status"
