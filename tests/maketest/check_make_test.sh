@@ -10,7 +10,8 @@
 #   (staged likewise, with a stand-in qemu);
 # - make-test.sh --in-own-binfmt, run by hand outside binfmt_isolate's namespace, refuses (staged likewise);
 # - the probe of the emulating path skips only for a missing feature, and shows any other fault;
-# - a test tree that is missing fails the ctest run, naming it.
+# - a test tree that is missing fails the ctest run, naming it;
+# - scripts/run-ctest.sh fails where a test its lists require did not run, or a list is missing.
 #
 # Usage: check_make_test.sh SOURCE_DIRECTORY WORK_DIRECTORY
 # Exit status: 0 all passed (or skipped), 1 a row failed, 77 every row that needs a binfmt_misc of its
@@ -222,6 +223,34 @@ the missing fuzz tree is not named"
 [ -z "$problems" ] || problems="$problems
 $out"
 verdict "a missing test tree fails the ctest run, named" "$problems"
+
+# 5. scripts/run-ctest.sh's check by name: a listed test that never ran, and a list that is missing.
+tree=$work/required
+rm -rf "$tree"
+mkdir -p "$tree/layer"
+printf 'add_test(row.Runs "/bin/true")\n' >"$tree/CTestTestfile.cmake"
+printf '%s\n' "$tree/layer" >"$tree/required-trees.txt"
+printf 'row.Runs\nrow.Never\n' >"$tree/layer/required-tests.txt"
+out=$(LAUNCHER_CTEST_DIR=$tree "$source/scripts/run-ctest.sh" 2>&1) && status=0 || status=$?
+problems=""
+[ "$status" != 0 ] || problems="run-ctest.sh passed (status 0)"
+seen=$(printf '%s\n' "$out" | grep 'REQUIRED TESTS MISSING' || true)
+case $seen in *' row.Never'*) ;; *) problems="$problems
+row.Never, which never ran, is not named" ;; esac
+case $seen in *' row.Runs'*) problems="$problems
+row.Runs, which ran, is named" ;; esac
+rm "$tree/required-trees.txt"
+out2=$(LAUNCHER_CTEST_DIR=$tree "$source/scripts/run-ctest.sh" 2>&1) && status2=0 || status2=$?
+[ "$status2" != 0 ] || problems="$problems
+with no required-trees.txt, run-ctest.sh passed (status 0)"
+seen2=$(printf '%s\n' "$out2" | grep -F "$tree/required-trees.txt" || true)
+[ -n "$seen2" ] || problems="$problems
+the missing required-trees.txt is not named"
+[ -z "$problems" ] || problems="$problems
+$out
+$out2"
+verdict "run-ctest.sh fails where a required test did not run, or its list is missing" "$problems" "$seen status=$status
+$seen2 status=$status2"
 
 echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" = 0 ] || exit 1
