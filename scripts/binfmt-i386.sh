@@ -102,31 +102,37 @@ binfmt_isolate() {
   return "$_bf_status"
 }
 
+# _bf_owner_gone NAME: whether the process that registered entry NAME is proven gone: of this PID
+# namespace, and no such process, or one that started at another time (a reused PID). An entry of
+# another namespace, or named without its start time (an older design's), is never proven so.
+_bf_owner_gone() {
+  _bf_owner=${1##*-i386-}  # <ns>-<pid>-<start time>; older names: <ns>-<pid>, <pid>
+  case $_bf_owner in
+    *-*-*) ;;
+    *) return 1 ;;  # named without its start time: a live PID proves nothing
+  esac
+  [ "${_bf_owner%%-*}" = "$binfmt_pidns" ] || return 1
+  _bf_pid=${_bf_owner#*-}
+  _bf_pid=${_bf_pid%-*}
+  [ "$(_bf_started "$_bf_pid")" != "${_bf_owner##*-}" ]
+}
+
 # binfmt_prune: removes the machine-wide entries of ours (older kernels) whose registering process is
-# proven gone: of this PID namespace, and no such process, or one that started at another time (a
-# reused PID). Every other entry is left alone: another namespace's, a live run's, an unweighable one.
+# proven gone (_bf_owner_gone). Every other entry is left alone: another namespace's, a live run's, an
+# unweighable one.
 binfmt_prune() {
   binfmt_private && return 0
   for _bf_entry in "$binfmt_dir"/launcher-*-i386-*; do
     [ -f "$_bf_entry" ] || continue
-    _bf_owner=${_bf_entry##*-i386-}  # <ns>-<pid>-<start time>; older names: <ns>-<pid>, <pid>
-    case $_bf_owner in
-      *-*-*) ;;
-      *) continue ;;  # named without its start time: a live PID proves nothing, so left alone
-    esac
-    [ "${_bf_owner%%-*}" = "$binfmt_pidns" ] || continue
-    _bf_pid=${_bf_owner#*-}
-    _bf_pid=${_bf_pid%-*}
-    _bf_now=$(_bf_started "$_bf_pid")
-    [ "$_bf_now" = "${_bf_owner##*-}" ] || echo -1 >"$_bf_entry" 2>/dev/null || true
+    ! _bf_owner_gone "${_bf_entry##*/}" || echo -1 >"$_bf_entry" 2>/dev/null || true
   done
 }
 
-# binfmt_leftovers: names each launcher-* entry in the machine's binfmt_misc (never in a run's own),
-# with the one command that removes it. Where the kernel runs 32-bit programs, no run of this design
-# makes one there, so each is an older design's (or a foreign run's); they never change the path a run
-# takes. Returns 1 where the machine's own 32-bit programs fail (the kernel runs them, 32-bit Wine does
-# not) while such an entry is there; the caller fails then, saying so.
+# binfmt_leftovers: names each launcher-* entry in the machine's binfmt_misc (never in a run's own): an
+# older design's refusal, or a qemu entry whose owner is proven gone, with the one command that removes
+# it; any other as possibly a live run's, left alone. None changes the path a run takes. Returns 1 where
+# the machine's own 32-bit programs fail (the kernel runs them, 32-bit Wine does not) while such an entry
+# is there; the caller fails then, saying so.
 binfmt_leftovers() {
   binfmt_private && return 0
   # Where this mount namespace has the machine's binfmt_misc unmounted, its entries still act: they are
@@ -147,7 +153,16 @@ binfmt_leftovers() {
       *\'*) _bf_command="$_bf_remove$_bf_name'" ;;
       *) _bf_command="$_bf_remove$_bf_name" ;;
     esac
-    echo "binfmt_misc holds $_bf_name ($_bf_interpreter), left by a run of make test (an older design's, or another namespace's); remove it with: $_bf_command"
+    # No run of this design registers a refusal in the machine's binfmt_misc; a qemu entry may be a live
+    # run's (older kernels), and is named removable only where its owner is proven gone.
+    case $_bf_name in
+      launcher-refuses-*) echo "binfmt_misc holds $_bf_name ($_bf_interpreter), left by an older design's make test EMULATE_32BIT=1; remove it with: $_bf_command" ;;
+      *) if _bf_owner_gone "$_bf_name"; then
+           echo "binfmt_misc holds $_bf_name ($_bf_interpreter), left by a run of make test that is gone; remove it with: $_bf_command"
+         else
+           echo "binfmt_misc holds $_bf_name ($_bf_interpreter), which may belong to a live run (its owner is not proven gone: another PID namespace's, still running, or named without its start time); left alone"
+         fi ;;
+    esac
   done
   if kernel_runs_i386 "${1:-${TMPDIR:-/tmp}}" && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     echo "this kernel runs 32-bit programs, but 32-bit Wine fails here: an entry above refuses them machine-wide"

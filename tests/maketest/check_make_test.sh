@@ -119,7 +119,7 @@ fi
 
 # 3b. On a kernel without binfmt_misc instances of a namespace's own, qemu's entries are the machine's:
 # a later run removes one only where its owner is proven gone (staged in an instance of our own here).
-name="binfmt_prune removes only entries whose owner is proven gone"
+name="binfmt_prune removes, and binfmt_leftovers names removable, only entries whose owner is proven gone"
 if [ -z "$own_binfmt" ]; then
   skipped=$((skipped + 1)); echo "SKIP: $name: no binfmt_misc of a user namespace's own here ($(uname -r))"
 else
@@ -136,9 +136,10 @@ launcher-test-i386-4026500002-$gone-12345|stays
 launcher-test-i386-$ns-$gone|stays"
   register=$(printf '%s\n' "$rows" | while IFS='|' read -r entry _; do
     printf "printf '%%s' '%s' >%s/register && " "$(i386_entry "$entry" /bin/true)" "$binfmt_dir"; done)
-  out=$(staged "$register . '$source/scripts/binfmt-i386.sh' && unset LAUNCHER_BINFMT_USERNS && binfmt_prune && ls $binfmt_dir" 2>&1) || true
+  out=$(staged "$register . '$source/scripts/binfmt-i386.sh' && unset LAUNCHER_BINFMT_USERNS &&
+    binfmt_leftovers '$work' && binfmt_prune && ls $binfmt_dir" 2>&1) || true
   kill "$live" 2>/dev/null || true
-  problems=""
+  problems="" seen=""
   while IFS='|' read -r entry fate; do
     if printf '%s\n' "$out" | grep -qx "$entry"; then
       [ "$fate" = stays ] || problems="$problems
@@ -147,12 +148,22 @@ $entry stayed: its owner is proven gone"
       [ "$fate" = gone ] || problems="$problems
 $entry was removed: its owner is not proven gone"
     fi
+    said=$(printf '%s\n' "$out" | grep "^binfmt_misc holds $entry " || true)
+    case $fate:$said in
+      gone:*"remove it with: echo -1 >$binfmt_dir/$entry") ;;
+      stays:*"may belong to a live run"*) case $said in *"remove it with"*) problems="$problems
+binfmt_leftovers names $entry removable: $said" ;; esac ;;
+      *) problems="$problems
+binfmt_leftovers says of $entry (owner $fate): ${said:-nothing}" ;;
+    esac
+    seen="$seen
+$said"
   done <<ROWS
 $rows
 ROWS
   [ -z "$problems" ] || problems="$problems
 $out"
-  verdict "$name" "$problems"
+  verdict "$name" "$problems" "$(printf '%s\n' "$seen" | grep .)"
 fi
 
 # 3c. make-test.sh --in-own-binfmt run by hand, outside binfmt_isolate's namespace: it must refuse, or
