@@ -62,24 +62,53 @@ binfmt_isolation_missing() {
 # binfmt_isolate COMMAND...: runs COMMAND in a user, mount and PID namespace of its own, every user and
 # group ID mapped to itself (apt's _apt, a root's files: the machine's IDs), /proc mounted anew and a
 # binfmt_misc instance of its own on $binfmt_dir. Returns COMMAND's status. Needs root (the maps are
-# written from outside). Everything in the namespace is killed when it ends: when COMMAND ends, when this
-# shell is killed (even with SIGKILL), or when it gets TERM, HUP or INT (then it exits 143, 129, 130).
+# written from outside). Everything in the namespace is killed when it ends: when COMMAND ends, or when
+# this shell is killed (even with SIGKILL). When this shell gets TERM, HUP or INT, every process of the
+# namespace gets TERM first, and up to 10 s to run its EXIT trap (work folders, wineservers), before
+# the rest is killed; this shell then exits 143, 129 or 130.
 binfmt_isolate() {
   _bf_fifo=$(mktemp -u "${TMPDIR:-/tmp}/launcher-userns.XXXXXX") && mkfifo -m 600 "$_bf_fifo" || return 1
   _bf_outer=$(readlink /proc/self/ns/user)
+  # The namespace's first process: COMMAND runs as its child, since the kernel delivers no signal to a
+  # PID namespace's init that it does not catch. Told TERM from outside, it passes TERM to every process
+  # of the namespace (orphaned tests included, whose ctest is gone) and waits until none is left.
+  _bf_init='exec 3<&0
+    "$@" <&3 3<&- &
+    _child=$!
+    exec 3<&-
+    _drain() {
+      kill -TERM -1 2>/dev/null
+      while :; do
+        _left=""
+        for _p in /proc/[0-9]*; do
+          [ "$_p" != /proc/1 ] && read -r _stat 2>/dev/null <"$_p/stat" || continue
+          _state=${_stat##*) }
+          [ "${_state%% *}" = Z ] || { _left=yes; break; }
+        done
+        [ -n "$_left" ] || exit 143
+        sleep 0.1
+      done
+    }
+    trap _drain TERM HUP INT
+    _status=0
+    wait "$_child" || _status=$?
+    exit "$_status"'
   # setpriv: SIGKILL to unshare when this shell dies; --kill-child: SIGKILL to the namespace's first
   # process when unshare dies, and with it to every process of the namespace.
   setpriv --pdeathsig KILL unshare --user --mount --pid --fork --kill-child --propagation private -- sh -c '
+    _init=$1
+    shift
     read _go <"$0" && [ "$_go" = mapped ] || { echo "binfmt_isolate: the user namespace got no ID map" >&2; exit 1; }
     mount -t proc proc /proc && mount -t binfmt_misc binfmt_misc '"$binfmt_dir"' || exit 1
     # SIGKILL to this first process, and so to the whole namespace, when unshare dies (set here, once
     # the namespace is made: the --kill-child of unshare does not hold past it).
-    LAUNCHER_BINFMT_USERNS=$(readlink /proc/self/ns/user) && export LAUNCHER_BINFMT_USERNS && exec setpriv --pdeathsig KILL "$@"' \
-    "$_bf_fifo" "$@" &
+    LAUNCHER_BINFMT_USERNS=$(readlink /proc/self/ns/user) && export LAUNCHER_BINFMT_USERNS &&
+      exec setpriv --pdeathsig KILL sh -c "$_init" binfmt-isolate "$@"' \
+    "$_bf_fifo" "$_bf_init" "$@" &
   _bf_unshare=$!
-  trap 'kill -KILL $_bf_unshare 2>/dev/null; rm -f "$_bf_fifo"; exit 143' TERM
-  trap 'kill -KILL $_bf_unshare 2>/dev/null; rm -f "$_bf_fifo"; exit 129' HUP
-  trap 'kill -KILL $_bf_unshare 2>/dev/null; rm -f "$_bf_fifo"; exit 130' INT
+  trap '_bf_forward 143' TERM
+  trap '_bf_forward 129' HUP
+  trap '_bf_forward 130' INT
   _bf_tries=0
   while [ "$(readlink "/proc/$_bf_unshare/ns/user" 2>/dev/null)" = "$_bf_outer" ] && [ "$_bf_tries" -lt 400 ]; do
     _bf_tries=$((_bf_tries + 1))
@@ -115,6 +144,25 @@ _bf_owner_gone() {
   _bf_pid=${_bf_owner#*-}
   _bf_pid=${_bf_pid%-*}
   [ "$(_bf_started "$_bf_pid")" != "${_bf_owner##*-}" ]
+}
+
+# _bf_forward STATUS: binfmt_isolate's answer to a signal: TERM to the namespace's first process, up to
+# 10 s for the namespace to end, then SIGKILL to what is left; exits STATUS.
+_bf_forward() {
+  _bf_first=""
+  read -r _bf_first _ 2>/dev/null <"/proc/$_bf_unshare/task/$_bf_unshare/children" ||
+    _bf_first=$(pgrep -P "$_bf_unshare" 2>/dev/null | head -n 1) || true
+  [ -z "$_bf_first" ] || kill -TERM "$_bf_first" 2>/dev/null || true
+  _bf_tries=0
+  while [ "$_bf_tries" -lt 100 ] && read -r _bf_stat 2>/dev/null <"/proc/$_bf_unshare/stat"; do
+    _bf_stat=${_bf_stat##*) }
+    [ "${_bf_stat%% *}" != Z ] || break
+    _bf_tries=$((_bf_tries + 1))
+    sleep 0.1
+  done
+  kill -KILL "$_bf_unshare" 2>/dev/null || true
+  rm -f "$_bf_fifo"
+  exit "$1"
 }
 
 # binfmt_prune: removes the machine-wide entries of ours (older kernels) whose registering process is

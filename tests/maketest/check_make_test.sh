@@ -11,6 +11,7 @@
 # - make-test.sh --in-own-binfmt, run by hand outside binfmt_isolate's namespace, refuses (staged likewise);
 # - the probe of the emulating path skips only for a missing feature, and shows any other fault;
 # - a test tree that is missing fails the ctest run, naming it;
+# - TERM to binfmt_isolate's caller lets the namespace's EXIT traps run, and leaves no process;
 # - scripts/run-ctest.sh fails where a test its lists require did not run, or a list is missing.
 #
 # Usage: check_make_test.sh SOURCE_DIRECTORY WORK_DIRECTORY
@@ -219,6 +220,46 @@ fi
 [ -z "$problems" ] || problems="$problems
 $out"
 verdict "$name" "$problems" "$(printf '%s\n' "$out" | grep .)"
+
+# 3e. TERM to binfmt_isolate's caller: each process of the namespace runs its EXIT trap (an orphan's
+# too, as a test's is once ctest is gone) before the namespace ends, and none of it is left.
+name="TERM to binfmt_isolate's caller runs the namespace's EXIT traps and leaves no process"
+why=$(binfmt_isolation_missing) && st=0 || st=$?
+if [ "$st" != 1 ]; then
+  skipped=$((skipped + 1)); echo "SKIP: $name: $why"
+else
+  stage=$work/isolate-term
+  rm -rf "$stage"
+  mkdir -p "$stage"
+  cat >"$stage/inner.sh" <<'ROW'
+#!/bin/sh
+trap 'exit 143' TERM
+trap 'sleep 1; echo "trap ran: inner.sh" >>"${0%/*}/traps"' EXIT
+sh -c 'trap "exit 143" TERM; trap "sleep 1; echo \"trap ran: orphan\" >>$0/traps" EXIT; sleep 300 & wait' "${0%/*}" &
+echo started >"${0%/*}/started"
+sleep 300 & wait
+ROW
+  sh -c ". '$source/scripts/binfmt-i386.sh'; binfmt_isolate sh '$stage/inner.sh'" & caller=$!
+  for _ in $(seq 100); do [ -f "$stage/started" ] && break; sleep 0.1; done
+  sleep 0.5
+  ours=$(grep -lF "$stage" /proc/[0-9]*/cmdline 2>/dev/null | cut -d/ -f3 | tr '\n' ' ')
+  kill -TERM "$caller"; wait "$caller" && status=0 || status=$?
+  left=""
+  for _ in $(seq 30); do
+    left=$(for p in $ours; do [ "$(cut -d' ' -f3 "/proc/$p/stat" 2>/dev/null || echo Z)" = Z ] || echo "$p"; done)
+    [ -n "$left" ] || break
+    sleep 0.1
+  done
+  problems=""
+  [ "$status" = 143 ] || problems="the caller exited $status, not 143"
+  for who in inner.sh orphan; do
+    grep -qx "trap ran: $who" "$stage/traps" 2>/dev/null || problems="$problems
+the EXIT trap of $who did not run"
+  done
+  [ -z "$left" ] || problems="$problems
+left running: $(ps -o pid,args -p "$(echo $left | tr ' ' ,)")"
+  verdict "$name" "$problems" "$(cat "$stage/traps" 2>/dev/null; echo "caller status=$status; the namespace's processes ($ours) all gone")"
+fi
 
 # 4. The host tree pulls in a Wine tables' tree and a fuzz tree that are not there.
 cmake -S "$source" -B "$work/host" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLAUNCHER_SAME_PUBLISHER_ONLY=ON \
