@@ -177,8 +177,8 @@ TEST(SamePublisher, StartsOnlyTheLaunchersOwnPublishersInstaller) {
        u"the installer is on a network drive (z:\\), " + networkServer, u"z:\\Tools"},
       {"a mapped network drive in the \\\\?\\ form", [](FakeWindowsState& f) { f.driveTypes[u"Z:\\"] = platform::DriveRemote; },
        u"the installer is on a network drive (Z:\\), " + networkServer, u"\\\\?\\Z:\\Tools"},
-      // Refused before anything is opened: an open of a server's path already hands it this account's
-      // credentials, and the shell is not known to open the \\?\ form as the same file.
+      // Refused before anything is probed or opened: either of a server's path already hands it this
+      // account's credentials, and the shell is not known to open the \\?\ form as the same file.
       {"the \\\\?\\ form of a local path", [](FakeWindowsState&) {}, longForm, u"\\\\?\\C:\\Tools"},
       {"a device path's UNC in mixed case", [](FakeWindowsState&) {}, u"the installer is on a network share, " + networkServer,
        u"\\\\?\\Unc\\server\\share\\Tools"},
@@ -213,7 +213,12 @@ TEST(SamePublisher, StartsOnlyTheLaunchersOwnPublishersInstaller) {
       if (c.expectedReason.rfind(u"the installer is on a network share, ", 0) == 0 ||
           c.expectedReason.rfind(u"the installer is on a network drive", 0) == 0 || c.expectedReason == longForm ||
           c.expectedReason == notDriveLetter)
+      {
+        // Not even probed: GetFileAttributesW of a server's path opens it there, handing over this
+        // account's credentials as an open would.
+        EXPECT_EQ(fake.probes, 0) << "probed before it was refused";
         for (const auto& open : fake.opens) EXPECT_NE(open.path, installer) << "opened before it was refused";
+      }
       continue;
     }
     EXPECT_EQ(Printable(fake.debugOutput), Printable(u"Launcher: starting " + installer + u" in " + c.directory + u"\n"));
