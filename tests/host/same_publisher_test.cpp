@@ -304,6 +304,10 @@ TEST(SamePublisher, StartsOnlyWhereNoOneButAnAdministratorCouldHavePutIt) {
       {"install folder: WRITE_OWNER", {{Folder, Admins + "(A;;WO;;;BU)"}}, Changed(Folder, Users, UsersSid, u"WRITE_OWNER")},
       {"install folder: GENERIC_ALL, mapped", {{Folder, Admins + "(A;;GA;;;AU)"}}, Changed(Folder, Au, u"S-1-5-11", u"add file")},
       {"install folder: full control, inherit-only: started", {{Folder, Admins + "(A;OICIIO;FA;;;AU)"}}, u""},
+      // Generic rights for the object itself, through the file mapping: read and execute hold no write
+      // right; write holds add file.
+      {"install folder: GENERIC_READ and GENERIC_EXECUTE: started", {{Folder, Admins + "(A;;GRGX;;;BU)"}}, u""},
+      {"install folder: GENERIC_WRITE, mapped", {{Folder, Admins + "(A;;GW;;;BU)"}}, Changed(Folder, Users, UsersSid, u"add file")},
       {"install folder: a deny entry earns nothing", {{Folder, Admins + "(D;;FA;;;AU)(A;;0x2;;;AU)"}},
        Changed(Folder, Au, u"S-1-5-11", u"add file")},
       // Folders above: renaming one (DELETE on it, delete child on its parent) moves the whole way.
@@ -313,6 +317,10 @@ TEST(SamePublisher, StartsOnlyWhereNoOneButAnAdministratorCouldHavePutIt) {
       {"folder above: WRITE_DAC", {{Above, Admins + "(A;;WD;;;BU)"}}, Changed(Above, Users, UsersSid, u"WRITE_DAC")},
       {"folder above: WRITE_OWNER", {{Above, Admins + "(A;;WO;;;BU)"}}, Changed(Above, Users, UsersSid, u"WRITE_OWNER")},
       {"folder above: add file and add subfolder: started", {{Above, Admins + "(A;;0x6;;;AU)"}}, u""},
+      // Every folder on the way, not only the install folder's parent and the drive root.
+      {"three folders deep, the middle one loose", {{u"C:\\A\\B", Admins + "(A;;0x40;;;BU)"}},
+       Changed(u"C:\\A\\B", Users, UsersSid, u"delete child"), [](FakeWindowsState&) {}, u"C:\\A\\B\\C\\Install"},
+      {"three folders deep, administrators only: started", {}, u"", [](FakeWindowsState&) {}, u"C:\\A\\B\\C\\Install"},
       {"drive root: DELETE: started (a root is never renamed)", {{Root, Admins + "(A;;SD;;;AU)"}}, u""},
       {"drive root: delete child", {{Root, Admins + "(A;;0x40;;;AU)"}}, Changed(Root, Au, u"S-1-5-11", u"delete child")},
       {"drive root: WRITE_DAC", {{Root, Admins + "(A;;WD;;;AU)"}}, Changed(Root, Au, u"S-1-5-11", u"WRITE_DAC")},
