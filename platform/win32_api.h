@@ -223,10 +223,11 @@ inline constexpr Dword FilePersistentAcls = 0x00000008;  // FILE_PERSISTENT_ACLS
 // where it fails.
 bool GetVolumeFileSystemFlags(FileHandle file, Dword* flags);
 // FindFirstFileExW (FindExInfoBasic) and FindNextFileW, giving each entry's name (at most 260 units with
-// its terminator) into name. InvalidFindHandle, or false, where they fail; GetLastError gives
+// its terminator) into name and its attributes, as the folder lists them (a link's own, not its
+// target's), into *attributes. InvalidFindHandle, or false, where they fail; GetLastError gives
 // ERROR_NO_MORE_FILES (18) at the end. Closed with FindClose.
-FindHandle FindFirstFileNameW(const char16_t* pattern, char16_t* name);
-bool FindNextFileNameW(FindHandle search, char16_t* name);
+FindHandle FindFirstFileNameW(const char16_t* pattern, char16_t* name, Dword* attributes);
+bool FindNextFileNameW(FindHandle search, char16_t* name, Dword* attributes);
 inline constexpr Status ErrorNoMoreFiles = 18;
 
 }  // namespace platform

@@ -294,6 +294,10 @@ TEST(SamePublisher, StartsOnlyWhereNoOneButAnAdministratorCouldHavePutIt) {
       {"file: read and execute: started", {{File, Admins + "(A;;0x1200a9;;;BU)"}}, u""},
       {"another entry of the folder: write data", {{Dll, Admins + "(A;;0x2;;;BU)"}}, Changed(Dll, Users, UsersSid, u"write data")},
       {"another entry of the folder owned by a user", {{Dll, "O:BUD:(A;;FA;;;BA)"}}, Owned(Dll, Users + u" (" + UsersSid + u")")},
+      // Read as itself (FILE_FLAG_OPEN_REPARSE_POINT), while the installer's loads follow it.
+      {"another entry of the folder a symbolic link", {}, Dll + u", beside the installer, is a symbolic link, junction or other "
+       u"reparse point, and what the installer would load through it was never checked",
+       [=](FakeWindowsState& f) { f.attributes[Dll] = Archive | ReparsePoint; }},
       // The install folder.
       {"install folder: add file", {{Folder, Admins + "(A;;0x2;;;AU)"}}, Changed(Folder, Au, u"S-1-5-11", u"add file")},
       {"install folder: add subfolder", {{Folder, Admins + "(A;;0x4;;;BU)"}}, Changed(Folder, Users, UsersSid, u"add subfolder")},
