@@ -289,6 +289,7 @@ void ShellExecuteA(const char* operation, const char* file, const char* paramete
     state.handlesHeldAtShellExecute.push_back(open.first);
   }
   for (const auto& open : state.openForSecurity) state.foldersHeldAtShellExecute.push_back(open.second);
+  state.folderHandlesHeldAtShellExecute = state.openForSecurity;
 }
 
 FileHandle CreateFileW(const char16_t* path, Dword access, Dword share, Dword flagsAndAttributes) {
@@ -491,6 +492,7 @@ std::string SidString(const std::uint8_t* sid) {
 Status GetSecurityInfo(FileHandle file, SecurityDescriptor* descriptor, const std::uint8_t** owner, const void** dacl) {
   const auto open = state.openForSecurity.count(file) ? state.openForSecurity.find(file) : state.openFiles.find(file);
   if (open == state.openFiles.end()) return 6;  // ERROR_INVALID_HANDLE
+  state.securityReads.emplace_back(file, open->second);
   const auto scripted = state.security.find(open->second);
   auto* parsed = new FakeDescriptor(ParseSddl(scripted != state.security.end() ? scripted->second : state.defaultSecurity));
   if (open->second == state.aceCutShortOn) parsed->aces.back()[2] = 12;

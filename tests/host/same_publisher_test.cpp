@@ -84,6 +84,14 @@ void ExpectStartedTheFileVerified(const std::u16string& installer) {
   std::sort(held.begin(), held.end());
   std::sort(folders.begin(), folders.end());
   EXPECT_EQ(held, folders);
+  // Each descriptor read from the very handle held: one opened anew could be another folder's, renamed in.
+  const auto readFrom = [&](platform::FileHandle handle, const std::u16string& path) {
+    return std::count(fake.securityReads.begin(), fake.securityReads.end(), std::make_pair(handle, path)) == 1;
+  };
+  for (const auto& [handle, path] : fake.folderHandlesHeldAtShellExecute)
+    EXPECT_TRUE(readFrom(handle, path)) << "the descriptor of " << Printable(path) << " not read once from its held handle";
+  if (fake.handlesHeldAtShellExecute.size() == 1)
+    EXPECT_TRUE(readFrom(fake.handlesHeldAtShellExecute[0], installer)) << "the installer's descriptor not read from the held file";
   const auto verified = std::find_if(fake.verifications.rbegin(), fake.verifications.rend(),
                                      [&](const auto& v) { return v.path == installer; });
   ASSERT_NE(verified, fake.verifications.rend()) << "the installer was never verified";
