@@ -306,8 +306,9 @@ bool OnWine() {
 // The known Wine difference of the same-publisher build's secure-location rule: Wine keeps no owner or
 // DACL of its own for a file (SetKernelObjectSecurity succeeds, yet the owner read back is the Unix
 // user's S-1-5-21-0-0-0-1000 and the DACL comes from the mode bits), so everything, the drive root
-// first, belongs to that account, and nothing is started, before any signature is checked. On Windows
-// the check kit's rows show the rule with real owners and DACLs.
+// first, belongs to that account, and nothing is started: after the launcher's own signature is
+// checked, before the installer's. On Windows the check kit's rows show the rule with real owners and
+// DACLs.
 bool IsWineDifference(const std::string& line, const std::string& installer) {
   const std::string start = "Launcher: nothing started: C:\\ is owned by ", end = ": " + installer + "\n";
   return line.rfind(start, 0) == 0 && line.find(" (S-1-5-21-0-0-0-1000), so someone other than an administrator") !=
