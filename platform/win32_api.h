@@ -127,6 +127,7 @@ using FileHandle = std::uintptr_t;
 inline constexpr FileHandle InvalidFileHandle = ~static_cast<FileHandle>(0);
 
 inline constexpr Dword FileAttributeReparsePoint = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
+inline constexpr Dword DriveRemovable = 2;                  // DRIVE_REMOVABLE
 inline constexpr Dword DriveRemote = 4;                     // DRIVE_REMOTE
 inline constexpr int CstrEqual = 2;                         // CSTR_EQUAL
 // WinVerifyTrust's answers that the code above this layer decides on.

@@ -181,6 +181,10 @@ TEST(SamePublisher, StartsOnlyTheLaunchersOwnPublishersInstaller) {
       // A drive letter in lower case is a drive letter: walked, and asked whether it is remote.
       {"a junction, the drive letter in lower case", [](FakeWindowsState& f) { f.attributes[u"c:\\Tools"] |= ReparsePoint; },
        u"a junction, mount point or link is on the way (c:\\Tools" + followedAnew, u"c:\\Tools"},
+      // Owners and DACLs set on another machine: believed by the secure-location rule, so refused first.
+      {"a removable drive", [](FakeWindowsState& f) { f.driveTypes[u"E:\\"] = 2; },  // DRIVE_REMOVABLE
+       u"the installer is on a removable drive (E:\\), whose owners and permissions could have been set on another machine",
+       u"E:\\Tools"},
       {"a mapped network drive in lower case", [](FakeWindowsState& f) { f.driveTypes[u"z:\\"] = platform::DriveRemote; },
        u"the installer is on a network drive (z:\\), " + networkServer, u"z:\\Tools"},
       {"a mapped network drive in the \\\\?\\ form", [](FakeWindowsState& f) { f.driveTypes[u"Z:\\"] = platform::DriveRemote; },
@@ -219,7 +223,8 @@ TEST(SamePublisher, StartsOnlyTheLaunchersOwnPublishersInstaller) {
       EXPECT_EQ(Printable(fake.debugOutput), Printable(Refused + c.expectedReason + u": " + installer + u"\n"));
       EXPECT_TRUE(fake.shellCalls.empty()) << "started " << fake.shellCalls[0].file;
       if (c.expectedReason.rfind(u"the installer is on a network share, ", 0) == 0 ||
-          c.expectedReason.rfind(u"the installer is on a network drive", 0) == 0 || c.expectedReason == longForm ||
+          c.expectedReason.rfind(u"the installer is on a network drive", 0) == 0 ||
+          c.expectedReason.rfind(u"the installer is on a removable drive", 0) == 0 || c.expectedReason == longForm ||
           c.expectedReason == notDriveLetter)
       {
         // Not even probed: GetFileAttributesW of a server's path opens it there, handing over this
