@@ -39,6 +39,12 @@ if "%kit:~-1%"==":" set "kit=%kit%\."
 if "%reports:~-1%"=="\" set "reports=%reports:~0,-1%"
 if "%reports:~-1%"==":" set "reports=%reports%\."
 if not exist "%kit%\LauncherChecks.exe" goto nokit
+rem The verdict's 0 counts only beside the JUnit file it writes last (below): one left in a reused reports
+rem folder by an earlier run would let a verdict that crashed pass. Only that file goes, before the hour
+rem the runner takes; where it cannot, nothing runs.
+set "verdictjunit=%reports%\LauncherChecks-verdict-%mode%-junit.xml"
+if exist "%verdictjunit%" del /f /q "%verdictjunit%" >nul 2>&1
+if exist "%verdictjunit%" goto stalejunit
 rem Three draws of cmd's RANDOM, which a new cmd seeds afresh.
 set "runid=%RANDOM%-%RANDOM%-%RANDOM%"
 "%kit%\LauncherChecks.exe" %mode% %runid%
@@ -46,11 +52,15 @@ set "runid=%RANDOM%-%RANDOM%-%RANDOM%"
 rem The verdict's 0 counts only beside the JUnit file it writes last: a verdict that crashed may give 0
 rem (Wine's cmd sees 0 after an unhandled exception; Windows gives the exception's code).
 if not "%errorlevel%"=="0" exit /b %errorlevel%
-if not exist "%reports%\LauncherChecks-verdict-%mode%-junit.xml" goto noverdict
+if not exist "%verdictjunit%" goto noverdict
 exit /b 0
 
 :noverdict
 echo run_kit: LauncherChecksVerdict.exe ended without writing its verdict: not proven
+exit /b 2
+
+:stalejunit
+echo run_kit: an earlier verdict's "%verdictjunit%" could not be removed: not proven
 exit /b 2
 
 :usage

@@ -107,7 +107,7 @@ struct Found {
   std::string noReport;  // why there is none
 };
 
-Found MoveThisRunsReport(const std::wstring& kit, const std::wstring& reports, const std::string& runId, long status) {
+Found MoveThisRunsReport(const std::wstring& kit, const std::wstring& reports, const std::string& runId, long long status) {
   Found found;
   if (!CreateDirectoryW(reports.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
     return found.noReport = "the reports folder cannot be made (error " + std::to_string(GetLastError()) + ")", found;

@@ -52,8 +52,13 @@ UnicodeString PathFormRefusal(const UnicodeString& path) {
   // path the shell is known to open as the same file, and some lead to a server.
   if (root == 0) return u"the installer is not named from a drive letter (C:\\...), the only form this launcher starts from";
   const UnicodeString drive = path.substr(root - 3, 3);
-  if (platform::GetDriveTypeW(drive.c_str()) == platform::DriveRemote)
+  const platform::Dword driveType = platform::GetDriveTypeW(drive.c_str());
+  if (driveType == platform::DriveRemote)
     return u"the installer is on a network drive (" + drive + u"), whose server could serve the check one file and the shell another";
+  // An NTFS stick prepared on another machine carries whatever owners and DACLs were set there: the
+  // secure-location rule would believe them. (An external disk that Windows reports as fixed is not caught.)
+  if (driveType == platform::DriveRemovable)
+    return u"the installer is on a removable drive (" + drive + u"), whose owners and permissions could have been set on another machine";
   if (root != 3)
     return u"the installer is named in the \\\\?\\ form, which turns off Windows' name rules, and the shell may not open it as the same file";
   return {};

@@ -7,7 +7,8 @@
 #include "platform/win32_api.h"
 
 // Why a fully qualified path is not one to open: on a remote volume (a UNC path in any spelling, a mapped
-// network drive), or in another form than "X:\..." (a device path, "\\?\X:\..."); or empty. Opens nothing.
+// network drive) or a removable one, or in another form than "X:\..." (a device path, "\\?\X:\...");
+// or empty. Opens nothing.
 UnicodeString PathFormRefusal(const UnicodeString& path);
 
 // Opens the file at path to read, sharing it for reading only, at identification level: while it is

@@ -12,6 +12,7 @@
 #include "pathtext/text_conversion.h"
 #include "platform/win32_api.h"
 #if LAUNCHER_SAME_PUBLISHER_ONLY
+#include "launcher/held_file_path.h"
 #include "launcher/same_publisher.h"
 #endif
 
@@ -77,6 +78,15 @@ int RunLaunchSequence() {
     Report({u"nothing started: code page ", Decimal(SystemAnsiCodePage()), u" cannot spell exactly: ", installerPath});
     return 0;
   }
+#if LAUNCHER_SAME_PUBLISHER_ONLY
+  // Before the probe below: GetFileAttributesW of "\\server\share\..." (or "//server/...") is already an
+  // SMB open, which hands the server this account's credentials.
+  const UnicodeString form = PathFormRefusal(installerPath);
+  if (!form.empty()) {
+    Report({u"nothing started: ", form, u": ", installerPath});
+    return 0;
+  }
+#endif
   if (!FileExists(installerPath)) {
     Report({u"nothing started: no installer file (missing, or a directory): ", installerPath});
     return 0;

@@ -76,8 +76,6 @@ UnicodeString CheckSamePublisher(const UnicodeString& installerPath, HeldInstall
 
   // The shell opens the path anew: the file checked is the file started only where the path leads to
   // the held file, and nowhere else, for as long as it is held.
-  const UnicodeString form = PathFormRefusal(installerPath);
-  if (!form.empty()) return form;
   hold->file = platform::UniqueFileHandle(OpenFileDenyingWriteAndDelete(installerPath));
   if (!hold->file.IsValid()) return u"the installer cannot be held against change (" + ErrorText(platform::GetLastError()) + u")";
   const UnicodeString elsewhere = HeldFilePathRefusal(installerPath, hold->file.Get());

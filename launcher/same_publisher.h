@@ -14,8 +14,8 @@ struct HeldInstaller {
 };
 
 // Refuses where this Windows cannot keep the DLL search to System32, loads the trust DLLs from there,
-// checks this launcher's own signature; then, unless installerPath is on a remote volume or not in the
-// "X:\..." form, opens it into hold->file, so that nobody can write, rename or delete it (or the folders
+// checks this launcher's own signature; then (installerPath already passed PathFormRefusal: "X:\...",
+// on a local volume) opens it into hold->file, so that nobody can write, rename or delete it (or the folders
 // above it) while it is open, requires that the path lead to the held file and nowhere else, and that
 // only an administrator could have put it there or changed it (SecureLocationRefusal, which holds the
 // folders in hold->folders), and checks the signature of the file so held. Returns an empty string where

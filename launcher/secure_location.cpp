@@ -30,10 +30,12 @@ UnicodeString Check(const UnicodeString& object, platform::FileHandle open, Path
 
 // Each entry of folder but the installer itself (named installerName): a DLL beside the installer with a
 // loose DACL is as good as a planted one. Read and closed: a new entry would need add file or add
-// subfolder on the folder.
+// subfolder on the folder. An entry that is a symbolic link, junction or other reparse point is refused:
+// it is read as itself, while the installer's loads follow it to what was never checked.
 UnicodeString CheckOtherEntries(const UnicodeString& folder, const UnicodeString& installerName) {
   char16_t name[260];
-  const platform::UniqueFindHandle search(platform::FindFirstFileNameW((folder + u"\\*").c_str(), name));
+  platform::Dword attributes = 0;
+  const platform::UniqueFindHandle search(platform::FindFirstFileNameW((folder + u"\\*").c_str(), name, &attributes));
   if (!search.IsValid()) return u"the entries of " + folder + u" cannot be listed (" + ErrorText(platform::GetLastError()) + u")";
   do {
     const UnicodeString entry(name);
@@ -42,13 +44,16 @@ UnicodeString CheckOtherEntries(const UnicodeString& folder, const UnicodeString
                                        static_cast<int>(installerName.size()), true) == platform::CstrEqual)
       continue;
     const UnicodeString path = folder + u"\\" + entry;
+    if (attributes & platform::FileAttributeReparsePoint)
+      return path + u", beside the installer, is a symbolic link, junction or other reparse point, and what the installer "
+                    u"would load through it was never checked";
     const platform::UniqueFileHandle open(platform::CreateFileW(path.c_str(), platform::ReadControl,
                                                                 platform::FileShareRead | platform::FileShareWrite,
                                                                 ReadItselfFlags));
     if (!open.IsValid()) return u"who may change " + path + u" cannot be read (" + ErrorText(platform::GetLastError()) + u")";
     const UnicodeString refusal = Check(path, open.Get(), PathRole::File);
     if (!refusal.empty()) return refusal;
-  } while (platform::FindNextFileNameW(search.Get(), name));
+  } while (platform::FindNextFileNameW(search.Get(), name, &attributes));
   const platform::Dword error = platform::GetLastError();
   if (error != static_cast<platform::Dword>(platform::ErrorNoMoreFiles))
     return u"the entries of " + folder + u" cannot be listed (" + ErrorText(error) + u")";

@@ -127,6 +127,7 @@ using FileHandle = std::uintptr_t;
 inline constexpr FileHandle InvalidFileHandle = ~static_cast<FileHandle>(0);
 
 inline constexpr Dword FileAttributeReparsePoint = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
+inline constexpr Dword DriveRemovable = 2;                  // DRIVE_REMOVABLE
 inline constexpr Dword DriveRemote = 4;                     // DRIVE_REMOTE
 inline constexpr int CstrEqual = 2;                         // CSTR_EQUAL
 // WinVerifyTrust's answers that the code above this layer decides on.
@@ -223,10 +224,11 @@ inline constexpr Dword FilePersistentAcls = 0x00000008;  // FILE_PERSISTENT_ACLS
 // where it fails.
 bool GetVolumeFileSystemFlags(FileHandle file, Dword* flags);
 // FindFirstFileExW (FindExInfoBasic) and FindNextFileW, giving each entry's name (at most 260 units with
-// its terminator) into name. InvalidFindHandle, or false, where they fail; GetLastError gives
+// its terminator) into name and its attributes, as the folder lists them (a link's own, not its
+// target's), into *attributes. InvalidFindHandle, or false, where they fail; GetLastError gives
 // ERROR_NO_MORE_FILES (18) at the end. Closed with FindClose.
-FindHandle FindFirstFileNameW(const char16_t* pattern, char16_t* name);
-bool FindNextFileNameW(FindHandle search, char16_t* name);
+FindHandle FindFirstFileNameW(const char16_t* pattern, char16_t* name, Dword* attributes);
+bool FindNextFileNameW(FindHandle search, char16_t* name, Dword* attributes);
 inline constexpr Status ErrorNoMoreFiles = 18;
 
 }  // namespace platform

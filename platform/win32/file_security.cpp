@@ -11,10 +11,11 @@ namespace {
 static_assert(FilePersistentAcls == FILE_PERSISTENT_ACLS && ErrorNoMoreFiles == ERROR_NO_MORE_FILES);
 static_assert(sizeof(WIN32_FIND_DATAW::cFileName) / sizeof(wchar_t) == 260, "FindFirstFileNameW's name is 260 units");
 
-void CopyName(const WIN32_FIND_DATAW& found, char16_t* name) {
+void CopyName(const WIN32_FIND_DATAW& found, char16_t* name, Dword* attributes) {
   static_assert(sizeof(wchar_t) == sizeof(char16_t));
   CopyMemory(name, found.cFileName, sizeof found.cFileName);
   name[259] = u'\0';
+  *attributes = found.dwFileAttributes;
 }
 
 }  // namespace
@@ -76,19 +77,19 @@ bool GetVolumeFileSystemFlags(FileHandle file, Dword* flags) {
   return true;
 }
 
-FindHandle FindFirstFileNameW(const char16_t* pattern, char16_t* name) {
+FindHandle FindFirstFileNameW(const char16_t* pattern, char16_t* name, Dword* attributes) {
   WIN32_FIND_DATAW found = {};
   const HANDLE search = ::FindFirstFileExW(reinterpret_cast<const wchar_t*>(pattern), FindExInfoBasic, &found,
                                            FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) return InvalidFindHandle;
-  CopyName(found, name);
+  CopyName(found, name, attributes);
   return reinterpret_cast<FindHandle>(search);
 }
 
-bool FindNextFileNameW(FindHandle search, char16_t* name) {
+bool FindNextFileNameW(FindHandle search, char16_t* name, Dword* attributes) {
   WIN32_FIND_DATAW found = {};
   if (!::FindNextFileW(reinterpret_cast<HANDLE>(search), &found)) return false;
-  CopyName(found, name);
+  CopyName(found, name, attributes);
   return true;
 }
 

@@ -22,7 +22,7 @@
 namespace platform {
 namespace {
 
-static_assert(FileAttributeReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT && DriveRemote == DRIVE_REMOTE &&
+static_assert(FileAttributeReparsePoint == FILE_ATTRIBUTE_REPARSE_POINT && DriveRemote == DRIVE_REMOTE && DriveRemovable == DRIVE_REMOVABLE &&
               CstrEqual == CSTR_EQUAL);
 static_assert(GenericRead == GENERIC_READ && ReadControl == READ_CONTROL && FileTraverse == FILE_TRAVERSE &&
               FileShareRead == FILE_SHARE_READ && FileShareWrite == FILE_SHARE_WRITE &&

@@ -289,6 +289,7 @@ void ShellExecuteA(const char* operation, const char* file, const char* paramete
     state.handlesHeldAtShellExecute.push_back(open.first);
   }
   for (const auto& open : state.openForSecurity) state.foldersHeldAtShellExecute.push_back(open.second);
+  state.folderHandlesHeldAtShellExecute = state.openForSecurity;
 }
 
 FileHandle CreateFileW(const char16_t* path, Dword access, Dword share, Dword flagsAndAttributes) {
@@ -491,6 +492,7 @@ std::string SidString(const std::uint8_t* sid) {
 Status GetSecurityInfo(FileHandle file, SecurityDescriptor* descriptor, const std::uint8_t** owner, const void** dacl) {
   const auto open = state.openForSecurity.count(file) ? state.openForSecurity.find(file) : state.openFiles.find(file);
   if (open == state.openFiles.end()) return 6;  // ERROR_INVALID_HANDLE
+  state.securityReads.emplace_back(file, open->second);
   const auto scripted = state.security.find(open->second);
   auto* parsed = new FakeDescriptor(ParseSddl(scripted != state.security.end() ? scripted->second : state.defaultSecurity));
   if (open->second == state.aceCutShortOn) parsed->aces.back()[2] = 12;
@@ -536,29 +538,33 @@ bool GetVolumeFileSystemFlags(FileHandle, Dword* flags) {
 
 namespace {
 std::vector<std::u16string> listing;  // the entries FindFirstFileNameW found, last first
-bool NextName(char16_t* name) {
+std::u16string listed;                 // their folder
+bool NextName(char16_t* name, Dword* attributes) {
   if (listing.empty()) return Fail(ErrorNoMoreFiles) != 0;
   std::copy(listing.back().begin(), listing.back().end(), name);
   name[listing.back().size()] = u'\0';
+  const auto found = state.attributes.find(listed + u"\\" + listing.back());
+  *attributes = found != state.attributes.end() ? found->second : FileAttributeDirectory;  // "." and ".."
   listing.pop_back();
   return true;
 }
 }  // namespace
 
 // The entries of "<folder>\*": the scripted paths directly in it, with "." and "..".
-FindHandle FindFirstFileNameW(const char16_t* pattern, char16_t* name) {
+FindHandle FindFirstFileNameW(const char16_t* pattern, char16_t* name, Dword* attributes) {
   const std::u16string folder = std::u16string(pattern).substr(0, std::u16string(pattern).size() - 2);
+  listed = folder;
   listing = {u"..", u"."};
   for (const auto& entry : state.attributes)
     if (entry.first.size() > folder.size() + 1 && entry.first.compare(0, folder.size() + 1, folder + u"\\") == 0 &&
         entry.first.find(u'\\', folder.size() + 1) == std::u16string::npos)
       listing.insert(listing.begin(), entry.first.substr(folder.size() + 1));
   ++state.openSearches;
-  NextName(name);
+  NextName(name, attributes);
   return 0x2004;
 }
 
-bool FindNextFileNameW(FindHandle, char16_t* name) { return NextName(name); }
+bool FindNextFileNameW(FindHandle, char16_t* name, Dword* attributes) { return NextName(name, attributes); }
 
 void OutputDebugStringW(const char16_t* text) { state.debugOutput += text; }
 

@@ -89,6 +89,9 @@ struct FakeWindowsState {
   std::vector<std::u16string> heldAtShellExecute;  // the files open when ShellExecuteA was called
   std::vector<platform::FileHandle> handlesHeldAtShellExecute;
   std::vector<std::u16string> foldersHeldAtShellExecute;  // the objects open for their security then
+  std::map<platform::FileHandle, std::u16string> folderHandlesHeldAtShellExecute;  // the same, by handle
+  // Each GetSecurityInfo: the handle it was given, and the path that handle was opened with.
+  std::vector<std::pair<platform::FileHandle, std::u16string>> securityReads;
 
   // Who may change each file and folder, as SDDL ("O:BAD:PAI(A;OICI;FA;;;SY)..."; no "D:", or
   // "D:NO_ACCESS_CONTROL": no DACL), by path; absent: defaultSecurity. Aliases BA SY BU AU CO WD; ACE types

@@ -84,6 +84,14 @@ void ExpectStartedTheFileVerified(const std::u16string& installer) {
   std::sort(held.begin(), held.end());
   std::sort(folders.begin(), folders.end());
   EXPECT_EQ(held, folders);
+  // Each descriptor read from the very handle held: one opened anew could be another folder's, renamed in.
+  const auto readFrom = [&](platform::FileHandle handle, const std::u16string& path) {
+    return std::count(fake.securityReads.begin(), fake.securityReads.end(), std::make_pair(handle, path)) == 1;
+  };
+  for (const auto& [handle, path] : fake.folderHandlesHeldAtShellExecute)
+    EXPECT_TRUE(readFrom(handle, path)) << "the descriptor of " << Printable(path) << " not read once from its held handle";
+  if (fake.handlesHeldAtShellExecute.size() == 1)
+    EXPECT_TRUE(readFrom(fake.handlesHeldAtShellExecute[0], installer)) << "the installer's descriptor not read from the held file";
   const auto verified = std::find_if(fake.verifications.rbegin(), fake.verifications.rend(),
                                      [&](const auto& v) { return v.path == installer; });
   ASSERT_NE(verified, fake.verifications.rend()) << "the installer was never verified";
@@ -173,12 +181,16 @@ TEST(SamePublisher, StartsOnlyTheLaunchersOwnPublishersInstaller) {
       // A drive letter in lower case is a drive letter: walked, and asked whether it is remote.
       {"a junction, the drive letter in lower case", [](FakeWindowsState& f) { f.attributes[u"c:\\Tools"] |= ReparsePoint; },
        u"a junction, mount point or link is on the way (c:\\Tools" + followedAnew, u"c:\\Tools"},
+      // Owners and DACLs set on another machine: believed by the secure-location rule, so refused first.
+      {"a removable drive", [](FakeWindowsState& f) { f.driveTypes[u"E:\\"] = 2; },  // DRIVE_REMOVABLE
+       u"the installer is on a removable drive (E:\\), whose owners and permissions could have been set on another machine",
+       u"E:\\Tools"},
       {"a mapped network drive in lower case", [](FakeWindowsState& f) { f.driveTypes[u"z:\\"] = platform::DriveRemote; },
        u"the installer is on a network drive (z:\\), " + networkServer, u"z:\\Tools"},
       {"a mapped network drive in the \\\\?\\ form", [](FakeWindowsState& f) { f.driveTypes[u"Z:\\"] = platform::DriveRemote; },
        u"the installer is on a network drive (Z:\\), " + networkServer, u"\\\\?\\Z:\\Tools"},
-      // Refused before anything is opened: an open of a server's path already hands it this account's
-      // credentials, and the shell is not known to open the \\?\ form as the same file.
+      // Refused before anything is probed or opened: either of a server's path already hands it this
+      // account's credentials, and the shell is not known to open the \\?\ form as the same file.
       {"the \\\\?\\ form of a local path", [](FakeWindowsState&) {}, longForm, u"\\\\?\\C:\\Tools"},
       {"a device path's UNC in mixed case", [](FakeWindowsState&) {}, u"the installer is on a network share, " + networkServer,
        u"\\\\?\\Unc\\server\\share\\Tools"},
@@ -211,9 +223,15 @@ TEST(SamePublisher, StartsOnlyTheLaunchersOwnPublishersInstaller) {
       EXPECT_EQ(Printable(fake.debugOutput), Printable(Refused + c.expectedReason + u": " + installer + u"\n"));
       EXPECT_TRUE(fake.shellCalls.empty()) << "started " << fake.shellCalls[0].file;
       if (c.expectedReason.rfind(u"the installer is on a network share, ", 0) == 0 ||
-          c.expectedReason.rfind(u"the installer is on a network drive", 0) == 0 || c.expectedReason == longForm ||
+          c.expectedReason.rfind(u"the installer is on a network drive", 0) == 0 ||
+          c.expectedReason.rfind(u"the installer is on a removable drive", 0) == 0 || c.expectedReason == longForm ||
           c.expectedReason == notDriveLetter)
+      {
+        // Not even probed: GetFileAttributesW of a server's path opens it there, handing over this
+        // account's credentials as an open would.
+        EXPECT_EQ(fake.probes, 0) << "probed before it was refused";
         for (const auto& open : fake.opens) EXPECT_NE(open.path, installer) << "opened before it was refused";
+      }
       continue;
     }
     EXPECT_EQ(Printable(fake.debugOutput), Printable(u"Launcher: starting " + installer + u" in " + c.directory + u"\n"));
@@ -289,6 +307,10 @@ TEST(SamePublisher, StartsOnlyWhereNoOneButAnAdministratorCouldHavePutIt) {
       {"file: read and execute: started", {{File, Admins + "(A;;0x1200a9;;;BU)"}}, u""},
       {"another entry of the folder: write data", {{Dll, Admins + "(A;;0x2;;;BU)"}}, Changed(Dll, Users, UsersSid, u"write data")},
       {"another entry of the folder owned by a user", {{Dll, "O:BUD:(A;;FA;;;BA)"}}, Owned(Dll, Users + u" (" + UsersSid + u")")},
+      // Read as itself (FILE_FLAG_OPEN_REPARSE_POINT), while the installer's loads follow it.
+      {"another entry of the folder a symbolic link", {}, Dll + u", beside the installer, is a symbolic link, junction or other "
+       u"reparse point, and what the installer would load through it was never checked",
+       [=](FakeWindowsState& f) { f.attributes[Dll] = Archive | ReparsePoint; }},
       // The install folder.
       {"install folder: add file", {{Folder, Admins + "(A;;0x2;;;AU)"}}, Changed(Folder, Au, u"S-1-5-11", u"add file")},
       {"install folder: add subfolder", {{Folder, Admins + "(A;;0x4;;;BU)"}}, Changed(Folder, Users, UsersSid, u"add subfolder")},
@@ -299,6 +321,10 @@ TEST(SamePublisher, StartsOnlyWhereNoOneButAnAdministratorCouldHavePutIt) {
       {"install folder: WRITE_OWNER", {{Folder, Admins + "(A;;WO;;;BU)"}}, Changed(Folder, Users, UsersSid, u"WRITE_OWNER")},
       {"install folder: GENERIC_ALL, mapped", {{Folder, Admins + "(A;;GA;;;AU)"}}, Changed(Folder, Au, u"S-1-5-11", u"add file")},
       {"install folder: full control, inherit-only: started", {{Folder, Admins + "(A;OICIIO;FA;;;AU)"}}, u""},
+      // Generic rights for the object itself, through the file mapping: read and execute hold no write
+      // right; write holds add file.
+      {"install folder: GENERIC_READ and GENERIC_EXECUTE: started", {{Folder, Admins + "(A;;GRGX;;;BU)"}}, u""},
+      {"install folder: GENERIC_WRITE, mapped", {{Folder, Admins + "(A;;GW;;;BU)"}}, Changed(Folder, Users, UsersSid, u"add file")},
       {"install folder: a deny entry earns nothing", {{Folder, Admins + "(D;;FA;;;AU)(A;;0x2;;;AU)"}},
        Changed(Folder, Au, u"S-1-5-11", u"add file")},
       // Folders above: renaming one (DELETE on it, delete child on its parent) moves the whole way.
@@ -308,6 +334,10 @@ TEST(SamePublisher, StartsOnlyWhereNoOneButAnAdministratorCouldHavePutIt) {
       {"folder above: WRITE_DAC", {{Above, Admins + "(A;;WD;;;BU)"}}, Changed(Above, Users, UsersSid, u"WRITE_DAC")},
       {"folder above: WRITE_OWNER", {{Above, Admins + "(A;;WO;;;BU)"}}, Changed(Above, Users, UsersSid, u"WRITE_OWNER")},
       {"folder above: add file and add subfolder: started", {{Above, Admins + "(A;;0x6;;;AU)"}}, u""},
+      // Every folder on the way, not only the install folder's parent and the drive root.
+      {"three folders deep, the middle one loose", {{u"C:\\A\\B", Admins + "(A;;0x40;;;BU)"}},
+       Changed(u"C:\\A\\B", Users, UsersSid, u"delete child"), [](FakeWindowsState&) {}, u"C:\\A\\B\\C\\Install"},
+      {"three folders deep, administrators only: started", {}, u"", [](FakeWindowsState&) {}, u"C:\\A\\B\\C\\Install"},
       {"drive root: DELETE: started (a root is never renamed)", {{Root, Admins + "(A;;SD;;;AU)"}}, u""},
       {"drive root: delete child", {{Root, Admins + "(A;;0x40;;;AU)"}}, Changed(Root, Au, u"S-1-5-11", u"delete child")},
       {"drive root: WRITE_DAC", {{Root, Admins + "(A;;WD;;;AU)"}}, Changed(Root, Au, u"S-1-5-11", u"WRITE_DAC")},

@@ -137,7 +137,8 @@ folders_as() {  # ENVIRONMENT: the two folders as the row types them (FOLDERS_AS
 verdict="verdict of the elevated run"
 # name | report (a file in the stand-in's folder, or none) | runner's exit status | run_kit.cmd's third
 # argument | GITHUB_ACTIONS | more environment (NAME=VALUE ...; REPORTS_HELD=yes: the reports folder
-# already holds a report; REPORTS_FILE=yes: the reports folder's name is a file's; FOLDERS_AS: see
+# already holds a report; REPORTS_FILE=yes: the reports folder's name is a file's; STALE_VERDICT_JUNIT=yes:
+# it holds an earlier verdict's JUnit file; FOLDERS_AS: see
 # folders_as; STAND_IN_SILENT_VERDICT=yes: a verdict that exits 0 having judged nothing) | run_kit.cmd's exit
 # status | a line its output must hold, or begin with where it ends in "*" (a verdict line that is not
 # proven is also in the job summary). Every row also: the verdict's JUnit file, where it wrote one, is
@@ -148,6 +149,8 @@ while IFS='|' read -r name report status mode actions environment want_status wa
   rm -rf "$stand_in/reports" "$stand_in/summary.md" "$stand_in/console.out" "$stand_in"/LauncherChecks-{report,running,STANDIN}* "$WINEPREFIX/drive_c/reports-root"/*
   [[ " $environment " != *" REPORTS_HELD=yes "* ]] || { mkdir "$stand_in/reports"; : >"$stand_in/reports/LauncherChecks-old.txt"; }
   [[ " $environment " != *" REPORTS_FILE=yes "* ]] || : >"$stand_in/reports"
+  [[ " $environment " != *" STALE_VERDICT_JUNIT=yes "* ]] || { mkdir -p "$stand_in/reports"
+    printf '<testsuites><testsuite name="stale"/></testsuites>\n' >"$stand_in/reports/LauncherChecks-verdict-elevated-junit.xml"; }
   cp "build/$preset/bin/LauncherChecksVerdict.exe" "$stand_in/"
   [[ " $environment " != *" STAND_IN_SILENT_VERDICT=yes "* ]] || cp "build/$preset/bin/stand_in_runner.exe" "$stand_in/LauncherChecksVerdict.exe"
   set +e
@@ -218,6 +221,7 @@ a report that starts with a byte-order mark|clean.txt|0|||STAND_IN_BOM=yes|2|$ve
 a FAILED line in code page 1252: the verdict's JUnit file still UTF-8|failed-1252.txt|0||||1|$verdict: FAILED: FAILED: another check: expected *
 a 20 KB header line|long-line.txt|0||||0|$verdict: proven: $n required checks proven, $na not applicable
 a verdict that exits 0 without its verdict, as Wine's cmd saw the one that overflowed its stack|clean.txt|0|||STAND_IN_SILENT_VERDICT=yes|2|run_kit: LauncherChecksVerdict.exe ended without writing its verdict: not proven
+the same, beside an earlier verdict's JUnit file left in a reused reports folder|clean.txt|0|||STAND_IN_SILENT_VERDICT=yes STALE_VERDICT_JUNIT=yes|2|run_kit: LauncherChecksVerdict.exe ended without writing its verdict: not proven
 redirected after chcp 65001, as on GitHub's runner: the folder's name in UTF-8|clean.txt|0|||CONSOLE_CP=65001|0|report: "$win_folder\\reports\\LauncherChecks-STANDIN-20000101-000000.txt"
 redirected from a console of code page 437 (the OEM one): the folder's name in 437|clean.txt|0|||CONSOLE_CP=437|0|report: "$win_folder\\reports\\LauncherChecks-STANDIN-20000101-000000.txt"
 a stale report: an earlier run's id|clean.txt|0|||STAND_IN_RUN_ID=111-222-333|2|$verdict: not proven: no report: LauncherChecks.exe wrote no report for this run; its exit status was 0

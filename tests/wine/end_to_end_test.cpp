@@ -306,8 +306,9 @@ bool OnWine() {
 // The known Wine difference of the same-publisher build's secure-location rule: Wine keeps no owner or
 // DACL of its own for a file (SetKernelObjectSecurity succeeds, yet the owner read back is the Unix
 // user's S-1-5-21-0-0-0-1000 and the DACL comes from the mode bits), so everything, the drive root
-// first, belongs to that account, and nothing is started, before any signature is checked. On Windows
-// the check kit's rows show the rule with real owners and DACLs.
+// first, belongs to that account, and nothing is started: after the launcher's own signature is
+// checked, before the installer's. On Windows the check kit's rows show the rule with real owners and
+// DACLs.
 bool IsWineDifference(const std::string& line, const std::string& installer) {
   const std::string start = "Launcher: nothing started: C:\\ is owned by ", end = ": " + installer + "\n";
   return line.rfind(start, 0) == 0 && line.find(" (S-1-5-21-0-0-0-1000), so someone other than an administrator") !=
@@ -428,6 +429,73 @@ TEST_F(EndToEnd, SamePublisherBuildStartsNothingThroughALinkOrAnAlias) {
   RemoveDirectoryW(junction.c_str());
 }
 
+// The kit's folders and files as an elevated installer (or SYSTEM) leaves them: owned by
+// BUILTIN\Administrators. A process of an administrator whose token is not UAC-split (the built-in
+// Administrator, UAC off: GitHub's hosted runners) owns what it creates itself, and the rule rightly
+// refuses that owner; it would also turn an inherited CREATOR OWNER entry (Program Files has one) into
+// full control for itself. So each is created with a descriptor that names only the owner, O:BA: the
+// DACL is still inherited, and CREATOR OWNER becomes Administrators, as for an elevated installer. An
+// elevated token's Administrators group is SE_GROUP_OWNER, so no privilege is needed. Empty, or why the
+// owner is not Administrators: the owner is read back, since Wine accepts an owner and keeps none.
+std::string OwnedByAdministrators(const std::wstring& path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PSID owner = nullptr;
+  const DWORD status = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                             nullptr, nullptr, &descriptor);
+  std::string problem;
+  wchar_t* text = nullptr;
+  if (status != ERROR_SUCCESS) problem = "its owner cannot be read (error " + std::to_string(status) + ")";
+  else if (!IsWellKnownSid(owner, WinBuiltinAdministratorsSid))
+    problem = std::string("its owner is ") + (ConvertSidToStringSidW(owner, &text) ? Narrow(text) : "unreadable");
+  LocalFree(text);
+  LocalFree(descriptor);
+  if (problem.empty()) return {};
+  return "the test could not make BUILTIN\\Administrators the owner of " + Narrow(path) + ": " + problem +
+         " (the test's own setup, not the launcher: run the kit elevated)";
+}
+
+class AdministratorsAsOwner {
+ public:
+  AdministratorsAsOwner() {
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BA", SDDL_REVISION_1, &descriptor_, nullptr);
+    attributes_.lpSecurityDescriptor = descriptor_;
+  }
+  ~AdministratorsAsOwner() { LocalFree(descriptor_); }
+  // Empty, or what went wrong.
+  std::string MakeFolder(const std::wstring& folder) {
+    if (!descriptor_) return "O:BA could not be made into a security descriptor (error " + std::to_string(GetLastError()) + ")";
+    if (!CreateDirectoryW(folder.c_str(), &attributes_) && GetLastError() != ERROR_ALREADY_EXISTS)
+      return "the test could not create " + Narrow(folder) + " owned by BUILTIN\\Administrators (error " +
+             std::to_string(GetLastError()) + "; run the kit elevated)";
+    return OwnedByAdministrators(folder);
+  }
+  // A new file: CreateFileW ignores a descriptor where the file is already there, and CopyFileW takes none.
+  std::string CopyInto(const std::wstring& from, const std::wstring& to) {
+    if (!descriptor_) return "O:BA could not be made into a security descriptor (error " + std::to_string(GetLastError()) + ")";
+    HANDLE source = CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (source == INVALID_HANDLE_VALUE) return "the test could not read " + Narrow(from) + " (error " + std::to_string(GetLastError()) + ")";
+    std::vector<char> bytes(GetFileSize(source, nullptr));
+    DWORD read = 0;
+    const bool wasRead = ReadFile(source, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size();
+    CloseHandle(source);
+    if (!wasRead) return "the test could not read " + Narrow(from);
+    DeleteFileW(to.c_str());
+    HANDLE target = CreateFileW(to.c_str(), GENERIC_WRITE, 0, &attributes_, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (target == INVALID_HANDLE_VALUE)
+      return "the test could not create " + Narrow(to) + " owned by BUILTIN\\Administrators (error " +
+             std::to_string(GetLastError()) + "; run the kit elevated)";
+    DWORD written = 0;
+    const bool wasWritten = WriteFile(target, bytes.data(), read, &written, nullptr) && written == read;
+    CloseHandle(target);
+    if (!wasWritten) return "the test could not write " + Narrow(to);
+    return OwnedByAdministrators(to);
+  }
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  SECURITY_ATTRIBUTES attributes_ = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+};
+
 // On Windows only (the check kit runs these): the same-publisher build against chains that Windows
 // itself judges. Two certificates with the vendor's subject, made here by PowerShell's
 // New-SelfSignedCertificate, sign copies of the launcher and the stand-in installer; their private keys
@@ -444,12 +512,14 @@ class SamePublisherOnWindows : public EndToEnd {
     }
     EndToEnd::SetUp();
     PrepareScratch({});
+    // Scratch itself is the folder under the drive root whose inherited "Modify" a row names.
+    RemoveDirectoryW(Scratch.c_str());
+    ASSERT_EQ(owner_.MakeFolder(Scratch), "");
     const std::wstring signing = Scratch + L"\\signing";
     SHCreateDirectoryExW(nullptr, signing.c_str(), nullptr);
-    for (const wchar_t* name : {L"trusted", L"untrusted"}) {
-      SHCreateDirectoryExW(nullptr, (Scratch + L"\\" + name).c_str(), nullptr);
-      ASSERT_TRUE(CopyFileW(fakeInstaller_.c_str(), (Scratch + L"\\" + name + L"\\SentrelInstaller.exe").c_str(), FALSE));
-    }
+    // Signed here, then copied where the rows run them: signing may write the file anew.
+    for (const wchar_t* name : {L"trusted", L"untrusted"})
+      ASSERT_TRUE(CopyFileW(fakeInstaller_.c_str(), (signing + L"\\" + name + L"-SentrelInstaller.exe").c_str(), FALSE));
     ASSERT_TRUE(CopyFileW((BinaryDirectory() + L"\\Launcher-same-publisher.exe").c_str(), launcher_.c_str(), FALSE));
     const std::wstring script =
         L"$ErrorActionPreference = 'Stop'\n"
@@ -458,8 +528,8 @@ class SamePublisherOnWindows : public EndToEnd {
         L"-HashAlgorithm SHA256 -NotAfter (Get-Date).AddDays(1) }\n"
         L"$trusted = New-Signer; $untrusted = New-Signer\n"
         L"try {\n"
-        L"  foreach ($pair in @(@($trusted, '" + launcher_ + L"'), @($trusted, '" + Scratch + L"\\trusted\\SentrelInstaller.exe'),"
-        L" @($untrusted, '" + Scratch + L"\\untrusted\\SentrelInstaller.exe'))) {\n"
+        L"  foreach ($pair in @(@($trusted, '" + launcher_ + L"'), @($trusted, '" + signing + L"\\trusted-SentrelInstaller.exe'),"
+        L" @($untrusted, '" + signing + L"\\untrusted-SentrelInstaller.exe'))) {\n"
         L"    $signed = Set-AuthenticodeSignature -FilePath $pair[1] -Certificate $pair[0] -HashAlgorithm SHA256\n"
         L"    if (-not $signed.SignerCertificate) { throw \"not signed: $($pair[1]): $($signed.StatusMessage)\" } }\n"
         L"  Export-Certificate -Cert $trusted -FilePath '" + certificate_ + L"' -Type CERT | Out-Null\n"
@@ -476,12 +546,15 @@ class SamePublisherOnWindows : public EndToEnd {
     ASSERT_NE(root_, nullptr) << "LocalMachine\\Root: " << GetLastError() << " (run as administrator)";
     ASSERT_TRUE(CertAddEncodedCertificateToStore(root_, X509_ASN_ENCODING, der, size, CERT_STORE_ADD_NEW, &added_))
         << "the test root could not be added: " << GetLastError();
-    // The same signed installers in a per-machine install folder, made as an elevated installer makes it:
-    // the secure-location rule passes it with Windows' default ACLs.
+    // The signed installers in a per-machine install folder, made as an elevated installer makes it: the
+    // secure-location rule passes it with Windows' default ACLs. The trusted one also under Scratch.
+    ASSERT_EQ(owner_.MakeFolder(Scratch + L"\\trusted"), "");
+    ASSERT_EQ(owner_.CopyInto(signing + L"\\trusted-SentrelInstaller.exe", Scratch + L"\\trusted\\SentrelInstaller.exe"), "");
+    ASSERT_EQ(owner_.MakeFolder(programFiles_), "");
     for (const wchar_t* name : {L"trusted", L"untrusted"}) {
       const std::wstring folder = programFiles_ + L"\\" + name;
-      ASSERT_EQ(SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr), ERROR_SUCCESS) << Narrow(folder) << " (run as administrator)";
-      ASSERT_TRUE(CopyFileW((Scratch + L"\\" + name + L"\\SentrelInstaller.exe").c_str(), (folder + L"\\SentrelInstaller.exe").c_str(), FALSE));
+      ASSERT_EQ(owner_.MakeFolder(folder), "");
+      ASSERT_EQ(owner_.CopyInto(signing + L"\\" + name + L"-SentrelInstaller.exe", folder + L"\\SentrelInstaller.exe"), "");
     }
   }
   void TearDown() override {
@@ -562,6 +635,7 @@ class SamePublisherOnWindows : public EndToEnd {
   const std::wstring certificate_ = Scratch + L"\\signing\\trusted.cer";
   HCERTSTORE root_ = nullptr;
   PCCERT_CONTEXT added_ = nullptr;
+  AdministratorsAsOwner owner_;
 };
 
 TEST_F(SamePublisherOnWindows, UntrustedChainStartsNothing) {
