@@ -209,12 +209,17 @@ done
 problems=""
 expect() { printf '%s\n' "$out" | grep -q "^$1: .*$2.* status=$3\$" || problems="$problems
 $1: expected status $3 and \"$2\""; }
-expect old-kernel "this kernel (6.1.0-28-amd64)" 0
 expect no-userns "no user namespace can be made" 0
-if [ "$(id -u)" = 0 ]; then
+# In a chroot (a make fresh root) the kernel makes no user namespace at all: every machine's answer is
+# that line, so a stand-in kernel or setpriv is never reached, and only the real answer can be checked.
+if printf '%s\n' "$out" | grep -q "^real: no user namespace can be made.* status=0\$"; then
+  echo "note: $name: no user namespace can be made here, so the old-kernel and fault stand-ins cannot be reached"
+elif [ "$(id -u)" = 0 ]; then
+  expect old-kernel "this kernel (6.1.0-28-amd64)" 0
   expect fault "setpriv stand-in: the probe reached binfmt_isolate" 2
   if [ -n "$own_binfmt" ]; then expect real "" 1; else expect real "" 0; fi
 else
+  expect old-kernel "this kernel (6.1.0-28-amd64)" 0
   expect fault "needs root" 2
 fi
 [ -z "$problems" ] || problems="$problems
