@@ -387,7 +387,8 @@ TEST_F(EndToEnd, SamePublisherBuildStartsNothingThroughALinkOrAnAlias) {
   const std::wstring tree = BinaryDirectory().substr(0, BinaryDirectory().find_last_of(L'\\'));
   const std::wstring refused = L"Launcher: nothing started: ";
   PrepareScratch({});
-  std::wstring link = tree + L"\\link-stand-in", target = tree + L"\\link-target";
+  const std::wstring table = L"-" + std::to_wstring(GetACP());  // the build's link of this table's own
+  std::wstring link = tree + L"\\link-stand-in" + table, target = tree + L"\\link-target" + table;
   DWORD error = 0;
   const std::wstring junction = Scratch + L"\\junction", junctionTarget = Scratch + L"\\junction-target";
   CreateDirectoryW(junction.c_str(), nullptr);
